@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Holds the program to the cost of the least that could do its job: a C program,
+# linked the same way, that writes the same report with one write(2).
+#   instructions (callgrind)   at most 1.25 times the reference's
+#   writes to standard output  exactly one, to a file and to a pipe
+#   peak memory (max RSS)      at most 1 MiB above the reference's
+# usage: budget.sh PROGRAM REFERENCE
+set -u
+program=$1 reference=$2
+for tool in valgrind strace /usr/bin/time; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool not found"; exit 77; }
+done
+dir=$(mktemp -d) || exit 1
+trap 'rm -rf "$dir"' EXIT
+failed=0
+
+instructions() {
+    valgrind --tool=callgrind --callgrind-out-file="$dir/cg" "$1" >/dev/null 2>"$dir/cg.log" &&
+        sed -n 's/^summary: //p' "$dir/cg"
+}
+ours=$(instructions "$program") theirs=$(instructions "$reference")
+echo "instructions: $ours against $theirs"
+[ $((ours * 100)) -le $((theirs * 125)) ] || { echo "FAIL: more than 1.25 times"; failed=1; }
+
+writes() { grep -c '^write(1,' "$dir/trace"; }
+strace -o "$dir/trace" -e trace=write "$program" >"$dir/out"
+echo "writes to a file: $(writes)"
+[ "$(writes)" -eq 1 ] || failed=1
+strace -o "$dir/trace" -e trace=write "$program" | cat >/dev/null
+echo "writes to a pipe: $(writes)"
+[ "$(writes)" -eq 1 ] || failed=1
+
+peak() { /usr/bin/time -f %M -o "$dir/rss" "$1" >/dev/null && cat "$dir/rss"; }
+ours=$(peak "$program") theirs=$(peak "$reference")
+echo "peak memory: $ours KiB against $theirs KiB"
+[ "$ours" -le $((theirs + 1024)) ] || { echo "FAIL: more than 1 MiB above"; failed=1; }
+exit $failed

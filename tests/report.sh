@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs the program one way and checks, byte for byte, what it wrote and how it ended.
+# usage: report.sh WAY EXPECTED PROGRAM [WORD...]
+#   WAY: plain | args | stdin-closed     the whole report, status 0, stderr empty
+#        full | stdout-closed | reader-gone
+#                                        status non-zero, one line on stderr
+set -u
+way=$1 expected=$2
+shift 2
+dir=$(mktemp -d) || exit 1
+trap 'rm -rf "$dir"' EXIT
+out=$dir/out err=$dir/err
+
+case $way in
+plain) "$@" >"$out" 2>"$err" ;;
+args) "$@" --help -x 'dos palabras' '' 8 >"$out" 2>"$err" ;;
+stdin-closed) "$@" <&- >"$out" 2>"$err" ;;
+full) "$@" >/dev/full 2>"$err" ;;
+stdout-closed) "$@" >&- 2>"$err" ;;
+reader-gone)
+    # A pipe whose reader has closed, with SIGPIPE ignored: writes fail with EPIPE.
+    mkfifo "$dir/fifo"
+    exec 3<>"$dir/fifo" 4>"$dir/fifo" 3<&-
+    trap '' PIPE
+    "$@" >&4 2>"$err"
+    ;;
+*) echo "unknown way: $way" >&2; exit 2 ;;
+esac
+status=$?
+
+fail() { echo "FAIL ($way): $*"; exit 1; }
+case $way in
+plain | args | stdin-closed)
+    [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
+    [ -s "$err" ] && fail "unexpected stderr: $(cat "$err")"
+    cmp "$expected" "$out" || { od -c "$out"; fail "report differs from $expected"; }
+    ;;
+*)
+    [ "$status" -ne 0 ] || fail "exit status 0 for a report that was not written"
+    [ "$(wc -l <"$err")" -eq 1 ] || fail "expected one line on stderr, got: $(cat "$err")"
+    cat "$err"
+    ;;
+esac
+echo "ok ($way): status $status"
