@@ -10,24 +10,25 @@
 
 namespace {
 
-// Runs f with standard output sent to a temporary file; returns what it wrote.
-template <typename F> std::string captured(F f)
+// Runs the routine with standard output sent to a temporary file; returns what it wrote.
+template <typename Routine> std::string captured(Routine routine)
 {
-    std::fflush(stdout);
-    std::FILE *tmp = std::tmpfile();
-    const int saved = dup(STDOUT_FILENO);
-    if (tmp == nullptr || saved < 0 || dup2(fileno(tmp), STDOUT_FILENO) < 0)
-        ADD_FAILURE() << "cannot redirect standard output";
-    f();
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-
     std::string text;
-    std::rewind(tmp);
-    for (int c; (c = std::fgetc(tmp)) != EOF;)
-        text += static_cast<char>(c);
-    std::fclose(tmp);
+    std::FILE *file = std::tmpfile();
+    const int saved = dup(STDOUT_FILENO);
+    if (file == nullptr || saved < 0 || std::fflush(stdout) != 0 ||
+        dup2(fileno(file), STDOUT_FILENO) < 0) {
+        ADD_FAILURE() << "cannot send standard output to a file";
+        return text;
+    }
+    routine();
+    const bool flushed = std::fflush(stdout) == 0;
+    EXPECT_TRUE(dup2(saved, STDOUT_FILENO) >= 0 && close(saved) == 0 && flushed);
+
+    std::rewind(file);
+    for (int byte = 0; (byte = std::fgetc(file)) != EOF;)
+        text += static_cast<char>(byte);
+    EXPECT_EQ(std::fclose(file), 0);
     return text;
 }
 
@@ -41,7 +42,10 @@ std::string greedyLineFor(const std::string &count)
     return "Numero de monedas (algoritmo voraz) = " + count + "\n";
 }
 
-const std::string header = "\n\nTabla de programaci\xF3n dinamica\n";
+std::string tableHeader()
+{
+    return "\n\nTabla de programaci\xF3n dinamica\n";
+}
 
 std::string resultLine(int count)
 {
@@ -56,13 +60,19 @@ TEST(Voraz, TakesTheLargestCoinsFirst)
         int amount;
         const char *count;
     } cases[] = {
-        {8, "3"},  // 6 + 1 + 1: the 4 no longer fits
-        {12, "2"}, // 6 + 6: nothing left for 4 and 1
-        {7, "2"},  {5, "2"}, {4, "1"}, {1, "1"}, {13, "3"}, {24, "4"},
+        {8, "3"},               // 6 + 1 + 1: the 4 no longer fits
+        {12, "2"},              // 6 + 6: nothing left for 4 and 1
+        {7, "2"},               // 6 + 1
+        {5, "2"},               // 4 + 1
+        {4, "1"},               // 4
+        {1, "1"},               // 1
+        {13, "3"},              // 6 + 6 + 1
+        {24, "4"},              // four 6s
         {INT_MAX, "357913942"}, // 357913941 sixes and a 1
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(greedyLine(c.amount), greedyLineFor(c.count)) << "amount " << c.amount;
+    for (const auto &entry : cases)
+        EXPECT_EQ(greedyLine(entry.amount), greedyLineFor(entry.count))
+            << "amount " << entry.amount;
 }
 
 TEST(Voraz, CountsNoCoinsForNothingOrLessAndStillWritesTheLine)
@@ -77,9 +87,9 @@ TEST(ProgDinamica, FillsTheTableForEightAndReturnsTheCountItWrites)
     const std::string text = captured([&result] { result = progDinamica(8); });
 
     EXPECT_EQ(result, 2);
-    EXPECT_EQ(text, header +
-                        " 1\t 2\t 3\t 4\t 5\t 6\t 7\t 8\t\n"  // coin 1 only
-                        " 1\t 2\t 3\t 1\t 2\t 3\t 4\t 2\t\n"  // 1 and 4: two 4s pay 8
+    EXPECT_EQ(text, tableHeader() +
+                        " 1\t 2\t 3\t 4\t 5\t 6\t 7\t 8\t\n"   // coin 1 only
+                        " 1\t 2\t 3\t 1\t 2\t 3\t 4\t 2\t\n"   // 1 and 4: two 4s pay 8
                         " 1\t 2\t 3\t 1\t 2\t 1\t 2\t 2\t\n" + // 1, 4 and 6
                         resultLine(2));
     EXPECT_EQ(text.find("99999999"), std::string::npos);
@@ -88,13 +98,16 @@ TEST(ProgDinamica, FillsTheTableForEightAndReturnsTheCountItWrites)
 TEST(ProgDinamica, BoundsTheColumnsBySmallerAmounts)
 {
     int result = -2;
-    EXPECT_EQ(captured([&result] { result = progDinamica(6); }),
-              header + " 1\t 2\t 3\t 4\t 5\t 6\t\n"
+    const std::string six = captured([&result] { result = progDinamica(6); });
+    EXPECT_EQ(six, tableHeader() +
+                       " 1\t 2\t 3\t 4\t 5\t 6\t\n"
                        " 1\t 2\t 3\t 1\t 2\t 3\t\n"
-                       " 1\t 2\t 3\t 1\t 2\t 1\t\n" + resultLine(1));
+                       " 1\t 2\t 3\t 1\t 2\t 1\t\n" +
+                       resultLine(1));
     EXPECT_EQ(result, 1);
 
-    EXPECT_EQ(captured([&result] { result = progDinamica(0); }), header + "\n\n\n" + resultLine(0));
+    EXPECT_EQ(captured([&result] { result = progDinamica(0); }),
+              tableHeader() + "\n\n\n" + resultLine(0));
     EXPECT_EQ(result, 0);
 }
 
