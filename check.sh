@@ -15,7 +15,8 @@ preset() {
         echo "=== $1: failed"
         failed=$((failed + 1))
     elif grep -q '(Skipped)' "$log"; then
-        echo "=== $1: some tests were skipped"
+        echo "=== $1: some tests were skipped:"
+        grep -h '^skipped:' "build/$1/Testing/Temporary/LastTest.log" | sort | uniq -c
         skipped=$((skipped + 1))
     else
         passed=$((passed + 1))
