@@ -3,7 +3,7 @@
 # usage: report.sh WAY EXPECTED PROGRAM [WORD...]
 #   WAY: plain | args | stdin-closed     the whole report, status 0, stderr empty
 #        full | stdout-closed | reader-gone
-#                                        status non-zero, one line on stderr
+#                                        status 1, one line on stderr
 set -u
 way=$1 expected=$2
 shift 2
@@ -36,7 +36,7 @@ plain | args | stdin-closed)
     cmp "$expected" "$out" || { od -c "$out"; fail "report differs from $expected"; }
     ;;
 *)
-    [ "$status" -ne 0 ] || fail "exit status 0 for a report that was not written"
+    [ "$status" -eq 1 ] || fail "exit status $status for a report that was not written, expected 1"
     [ "$(wc -l <"$err")" -eq 1 ] || fail "expected one line on stderr, got: $(cat "$err")"
     cat "$err"
     ;;
