@@ -7,7 +7,7 @@
 set -u -o pipefail
 cd "$(dirname "$0")" || exit 1
 passed=0 failed=0 skipped=0
-tmp=$(mktemp -d) || exit 1
+tmp=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
 log=$tmp/log
 
@@ -41,22 +41,37 @@ run_alone() {
     cmake --preset release >/dev/null && cmake --build --preset run | cmp tests/report.txt -
 }
 
-# The Windows executable as released: stripped, needing the system's DLLs only,
-# and the same bytes when its sources are copied to another folder and built again.
+# The source package: one .tar.gz with the sources and none of build/ or .git/.
+source_package() {
+    local out=$tmp/source names
+    cpack --config build/release/CPackSourceConfig.cmake -B "$out" >/dev/null &&
+        [ "$(cd "$out" && echo Untitled3-*)" = "Untitled3-1.0-Source.tar.gz Untitled3-1.0-Source.tar.gz.sha256" ] &&
+        names=$(tar -tzf "$out/Untitled3-1.0-Source.tar.gz") && grep -x '[^/]*/src/Untitled3.cpp' <<<"$names" &&
+        ! grep -E '^[^/]*/(build|\.git)/' <<<"$names"
+}
+
+# The Windows executable as released: stripped and needing the system's DLLs only.
+# It and its ZIP, which checks against the checksum beside it, come out byte for
+# byte the same from a copy of the sources built and packaged later, in another
+# folder (on another file system, where /dev/shm is one), under umask 077 and in
+# another time zone. The copy keeps the git history, whose last commit dates both.
 windows_release() {
-    local exe=build/windows/Untitled3.exe copy=$tmp/elsewhere dlls
+    local exe=build/windows/Untitled3.exe zip=build/windows/Untitled3-1.0-win64.zip copy=$tmp/elsewhere dlls
     x86_64-w64-mingw32-objdump -t "$exe" | grep -qx 'no symbols' || { echo "$exe has symbols"; return 1; }
     dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | paste -sd ' ')
     [ "$dlls" = "KERNEL32.dll msvcrt.dll" ] || { echo "$exe needs $dlls"; return 1; }
-    mkdir "$copy" && tar -c --exclude=./build --exclude=./.git . | tar -x -C "$copy" &&
-        (cd "$copy" && cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null) &&
-        cmp "$exe" "$copy/$exe" && wc -c "$exe" && sha256sum "$exe"
+    cpack --preset windows >/dev/null && (cd "${zip%/*}" && sha256sum -c "${zip##*/}.sha256") &&
+        mkdir "$copy" && tar -c --exclude=./build . | tar -x -C "$copy" &&
+        (umask 077 && cd "$copy" && cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null &&
+            TZ=JST-9 cpack --preset windows >/dev/null) &&
+        cmp "$exe" "$copy/$exe" && cmp "$zip" "$copy/$zip" && wc -c "$exe" "$zip" && sha256sum "$exe" "$zip"
 }
 
 preset default
 preset clang
 preset asan
 check run run_alone
+check source source_package
 if ! command -v x86_64-w64-mingw32-g++ >/dev/null; then
     echo "=== windows: skipped: no x86_64-w64-mingw32-g++ (apt-get install g++-mingw-w64-x86-64)"
     skipped=$((skipped + 1))
