@@ -1,12 +1,11 @@
-# Run by CPack once it has written a package, before it copies the package out
-# and sums it. CPack's own archive lists the staged files in the order the file
-# system gives them, with their owner, the umask's modes and, in a ZIP, the
-# local time: so this writes the archive again from the same staged files, the
-# same bytes wherever, whenever and by whomever it is made. Every entry is
-# sorted by name, dated SOURCE_DATE_EPOCH and given mode 644 or 755; the
-# .tar.gz names root as owner and the ZIP holds UTC dates and no user at all.
-# SOURCE_DATE_EPOCH, where unset, is the time of the sources' last commit, or
-# without git history 1980-01-01 00:00:00 UTC, the earliest date a ZIP holds.
+# Run by CPack after it writes a package, before it copies it out and sums it.
+# CPack's archive takes the staged files in the order the file system lists
+# them, with their owner, the umask's modes and, in a ZIP, local times; this
+# writes the archive again from the same files so that its bytes depend on them
+# alone: entries sorted by name, modes 644 or 755, root as owner in the .tar.gz
+# and none in the ZIP, whose dates are UTC. Every entry is dated
+# SOURCE_DATE_EPOCH; unset, it is the last commit's time or, without git
+# history, 1980-01-01 00:00:00 UTC, the earliest date a ZIP can hold.
 
 set(date "$ENV{SOURCE_DATE_EPOCH}")
 list(GET CPACK_BUILD_SOURCE_DIRS 0 source_dir)
