@@ -5,42 +5,82 @@
 # alone: entries sorted by name, modes 644 or 755, root as owner in the .tar.gz
 # and none in the ZIP, whose dates are UTC. Every entry is dated
 # SOURCE_DATE_EPOCH; unset, it is the last commit's time or, without git
-# history, 1980-01-01 00:00:00 UTC, the earliest date a ZIP can hold.
+# history, the date in the file SOURCE_DATE_EPOCH that the source package
+# carries, else 1980-01-01 00:00:00 UTC, the earliest date a ZIP can hold.
+# The source package holds the files git tracks, and that file.
 
-set(date "$ENV{SOURCE_DATE_EPOCH}")
+# CPack copies out and sums whatever archive is left when this script ends, even
+# when it fails: so its own goes first, with any package and checksum of an
+# earlier run in the output folder, and the archive written here takes the
+# package's name only once it is whole.
+set(part "${CPACK_PACKAGE_FILES}.part")
+file(REMOVE "${CPACK_PACKAGE_FILES}" "${part}" "${CPACK_OUTPUT_FILE_PATH}" "${CPACK_OUTPUT_FILE_PATH}.sha256")
+
 list(GET CPACK_BUILD_SOURCE_DIRS 0 source_dir)
-if(date STREQUAL "" AND EXISTS "${source_dir}/.git")
+if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+  set(date "$ENV{SOURCE_DATE_EPOCH}")
+  set(from "the environment's SOURCE_DATE_EPOCH")
+elseif(EXISTS "${source_dir}/.git")
+  # Git history that git cannot read is an error, never a reason for another date.
   execute_process(COMMAND git -C "${source_dir}" log -1 --format=%ct
-                  OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE)
-endif()
-if(date STREQUAL "")
+                  RESULT_VARIABLE failed OUTPUT_VARIABLE date ERROR_VARIABLE why
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(failed)
+    message(FATAL_ERROR "No package: git cannot read the last commit's date in ${source_dir}"
+                        " (git: ${failed}). ${why}Set SOURCE_DATE_EPOCH to it, or let git read the repository.")
+  endif()
+  set(from "the last commit")
+elseif(EXISTS "${source_dir}/SOURCE_DATE_EPOCH")
+  file(READ "${source_dir}/SOURCE_DATE_EPOCH" date)
+  string(STRIP "${date}" date)
+  set(from "the file SOURCE_DATE_EPOCH")
+else()
   set(date 315532800)
-elseif(NOT date MATCHES "^[0-9]+$")
-  message(FATAL_ERROR "SOURCE_DATE_EPOCH is not a count of seconds: ${date}")
+  set(from "no date in the sources")
+endif()
+if(NOT date MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "No package: ${from} is not a count of seconds: ${date}")
 endif()
 set(ENV{SOURCE_DATE_EPOCH} ${date})
 string(TIMESTAMP when "%Y-%m-%d %H:%M:%S UTC" UTC)
-message(STATUS "Package entries dated ${when} (SOURCE_DATE_EPOCH=${date})")
+message(STATUS "Package entries dated ${when} (${date}, from ${from})")
 
 # One package, its files staged in the folder it unpacks into.
 set(staged "${CPACK_TEMPORARY_DIRECTORY}")
 get_filename_component(top "${staged}" DIRECTORY)
 get_filename_component(folder "${staged}" NAME)
+if(CPACK_INSTALLED_DIRECTORIES) # the source package: a copy of the source folder
+  if(EXISTS "${source_dir}/.git")
+    # The files git tracks, as they stand, and nothing untracked or ignored.
+    file(REMOVE_RECURSE "${staged}")
+    file(MAKE_DIRECTORY "${staged}")
+    execute_process(COMMAND git -C "${source_dir}" ls-files -z OUTPUT_FILE "${top}/tracked"
+                    RESULT_VARIABLE failed ERROR_VARIABLE why)
+    if(failed)
+      message(FATAL_ERROR "No package: git cannot list the files it tracks in ${source_dir}"
+                          " (git: ${failed}). ${why}Let git read the repository.")
+    endif()
+    execute_process(COMMAND tar -c -C "${source_dir}" --null -T "${top}/tracked"
+                    COMMAND tar -x -C "${staged}" COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+  # The date goes with the sources, so that they make the same packages again.
+  file(WRITE "${staged}/SOURCE_DATE_EPOCH" "${date}\n")
+endif()
 file(GLOB_RECURSE entries LIST_DIRECTORIES true RELATIVE "${top}" "${staged}/*") # sorted
 execute_process(COMMAND chmod -R u+rw,go=u-w "${staged}" COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND touch -d @${date} "${folder}" ${entries}
                 WORKING_DIRECTORY "${top}" COMMAND_ERROR_IS_FATAL ANY)
 
-file(REMOVE "${CPACK_PACKAGE_FILES}")
 if(CPACK_GENERATOR STREQUAL "TGZ")
   execute_process(COMMAND tar -c --format=gnu --sort=name --owner=0 --group=0 --numeric-owner
                               -C "${top}" "${folder}"
                   COMMAND gzip -9 -n
-                  OUTPUT_FILE "${CPACK_PACKAGE_FILES}" COMMAND_ERROR_IS_FATAL ANY)
+                  OUTPUT_FILE "${part}" COMMAND_ERROR_IS_FATAL ANY)
 elseif(CPACK_GENERATOR STREQUAL "ZIP")
   find_program(zip zip REQUIRED)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC0 ${zip} -X -D -q -9 "${CPACK_PACKAGE_FILES}" ${entries}
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC0 ${zip} -X -D -q -9 "${part}" ${entries}
                   WORKING_DIRECTORY "${top}" COMMAND_ERROR_IS_FATAL ANY)
 else()
   message(FATAL_ERROR "No reproducible writer for CPack's ${CPACK_GENERATOR} packages")
 endif()
+file(RENAME "${part}" "${CPACK_PACKAGE_FILES}")
