@@ -41,30 +41,40 @@ run_alone() {
     cmake --preset release >/dev/null && cmake --build --preset run | cmp tests/report.txt -
 }
 
-# The source package: one .tar.gz with the sources and none of build/ or .git/.
-source_package() {
-    local out=$tmp/source names
-    cpack --config build/release/CPackSourceConfig.cmake -B "$out" >/dev/null &&
+# The source package: one .tar.gz of exactly the files git tracks, and the file
+# that carries their date, from a copy of the sources that holds files untracked
+# (a build folder out/ among them) and ignored too.
+source_package() (
+    local out=$tmp/source
+    mkdir "$tmp/copy" && tar -c --exclude=./build . | tar -x -C "$tmp/copy" && cd "$tmp/copy" || exit 1
+    mkdir out && echo token=abc >.env && touch notes.txt out/CMakeCache.txt debug.log && echo debug.log >>.git/info/exclude
+    cmake --preset release >/dev/null && cpack --config build/release/CPackSourceConfig.cmake -B "$out" >/dev/null &&
         [ "$(cd "$out" && echo Untitled3-*)" = "Untitled3-1.0-Source.tar.gz Untitled3-1.0-Source.tar.gz.sha256" ] &&
-        names=$(tar -tzf "$out/Untitled3-1.0-Source.tar.gz") && grep -x '[^/]*/src/Untitled3.cpp' <<<"$names" &&
-        ! grep -E '^[^/]*/(build|\.git)/' <<<"$names"
-}
+        diff <(tar -tzf "$out/Untitled3-1.0-Source.tar.gz" | sed -n 's|^Untitled3-1.0-Source/\(.*[^/]\)$|\1|p' | LC_ALL=C sort) \
+            <({ git ls-files && echo SOURCE_DATE_EPOCH; } | LC_ALL=C sort)
+)
 
 # The Windows executable as released: stripped and needing the system's DLLs only.
 # It and its ZIP, which checks against the checksum beside it, come out byte for
-# byte the same from a copy of the sources built and packaged later, in another
-# folder (on another file system, where /dev/shm is one), under umask 077 and in
-# another time zone. The copy keeps the git history, whose last commit dates both.
+# byte the same from the source package unpacked elsewhere (on another file
+# system, where /dev/shm is one), with new file times, no git history and no
+# SOURCE_DATE_EPOCH, built and packaged under umask 077 in another time zone.
+# There, a zip that writes a stub and fails leaves neither a ZIP nor a checksum.
 windows_release() {
-    local exe=build/windows/Untitled3.exe zip=build/windows/Untitled3-1.0-win64.zip copy=$tmp/elsewhere dlls
+    local exe=build/windows/Untitled3.exe zip=build/windows/Untitled3-1.0-win64.zip copy=$tmp/Untitled3-1.0-Source dlls
     x86_64-w64-mingw32-objdump -t "$exe" | grep -qx 'no symbols' || { echo "$exe has symbols"; return 1; }
     dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | paste -sd ' ')
     [ "$dlls" = "KERNEL32.dll msvcrt.dll" ] || { echo "$exe needs $dlls"; return 1; }
-    cpack --preset windows >/dev/null && (cd "${zip%/*}" && sha256sum -c "${zip##*/}.sha256") &&
-        mkdir "$copy" && tar -c --exclude=./build . | tar -x -C "$copy" &&
-        (umask 077 && cd "$copy" && cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null &&
-            TZ=JST-9 cpack --preset windows >/dev/null) &&
-        cmp "$exe" "$copy/$exe" && cmp "$zip" "$copy/$zip" && wc -c "$exe" "$zip" && sha256sum "$exe" "$zip"
+    cpack --preset windows >/dev/null && (cd "${zip%/*}" && sha256sum -c "${zip##*/}.sha256") || return 1
+    cpack --config build/release/CPackSourceConfig.cmake -B "$tmp/made" >/dev/null &&
+        tar -xzmf "$tmp/made/Untitled3-1.0-Source.tar.gz" -C "$tmp" &&
+        (umask 077 && cd "$copy" && unset SOURCE_DATE_EPOCH && cmake --preset windows >/dev/null &&
+            cmake --build --preset windows >/dev/null && TZ=JST-9 cpack --preset windows >/dev/null) &&
+        cmp "$exe" "$copy/$exe" && cmp "$zip" "$copy/$zip" && wc -c "$exe" "$zip" && sha256sum "$exe" "$zip" || return 1
+    mkdir "$tmp/bin" && printf '#!/bin/sh\necho stub >"$5"; exit 12\n' >"$tmp/bin/zip" && chmod +x "$tmp/bin/zip" &&
+        ! (cd "$copy" && PATH=$tmp/bin:$PATH cpack --preset windows >/dev/null 2>&1) &&
+        [ ! -e "$copy/$zip" ] && [ ! -e "$copy/$zip.sha256" ] ||
+        { echo "a zip that fails: cpack passed, or left the ZIP or its checksum"; return 1; }
 }
 
 preset default
