@@ -72,15 +72,22 @@ execute_process(COMMAND touch -d @${date} "${folder}" ${entries}
                 WORKING_DIRECTORY "${top}" COMMAND_ERROR_IS_FATAL ANY)
 
 if(CPACK_GENERATOR STREQUAL "TGZ")
+  set(writer tar gzip)
   execute_process(COMMAND tar -c --format=gnu --sort=name --owner=0 --group=0 --numeric-owner
                               -C "${top}" "${folder}"
                   COMMAND gzip -9 -n
-                  OUTPUT_FILE "${part}" COMMAND_ERROR_IS_FATAL ANY)
+                  OUTPUT_FILE "${part}" RESULTS_VARIABLE status)
 elseif(CPACK_GENERATOR STREQUAL "ZIP")
+  set(writer zip)
   find_program(zip zip REQUIRED)
   execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC0 ${zip} -X -D -q -9 "${part}" ${entries}
-                  WORKING_DIRECTORY "${top}" COMMAND_ERROR_IS_FATAL ANY)
+                  WORKING_DIRECTORY "${top}" RESULTS_VARIABLE status)
 else()
   message(FATAL_ERROR "No reproducible writer for CPack's ${CPACK_GENERATOR} packages")
+endif()
+if(NOT status MATCHES "^0(;0)*$")
+  string(REPLACE ";" ", " writer "${writer}")
+  string(REPLACE ";" ", " status "${status}")
+  message(FATAL_ERROR "No package: ${writer} failed to write ${CPACK_OUTPUT_FILE_NAME} (exit status ${status})")
 endif()
 file(RENAME "${part}" "${CPACK_PACKAGE_FILES}")
