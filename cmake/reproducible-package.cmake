@@ -72,7 +72,7 @@ execute_process(COMMAND touch -d @${date} "${folder}" ${entries}
                 WORKING_DIRECTORY "${top}" COMMAND_ERROR_IS_FATAL ANY)
 
 if(CPACK_GENERATOR STREQUAL "TGZ")
-  set(writer tar gzip)
+  set(writer "tar | gzip")
   execute_process(COMMAND tar -c --format=gnu --sort=name --owner=0 --group=0 --numeric-owner
                               -C "${top}" "${folder}"
                   COMMAND gzip -9 -n
@@ -86,7 +86,6 @@ else()
   message(FATAL_ERROR "No reproducible writer for CPack's ${CPACK_GENERATOR} packages")
 endif()
 if(NOT status MATCHES "^0(;0)*$")
-  string(REPLACE ";" ", " writer "${writer}")
   string(REPLACE ";" ", " status "${status}")
   message(FATAL_ERROR "No package: ${writer} failed to write ${CPACK_OUTPUT_FILE_NAME} (exit status ${status})")
 endif()
