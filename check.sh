@@ -7,7 +7,8 @@
 set -u -o pipefail
 cd "$(dirname "$0")" || exit 1
 passed=0 failed=0 skipped=0
-tmp=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d) || exit 1
+# Packages are made in here too: its name holds brackets, parentheses and spaces.
+tmp=$(mktemp -d -p /dev/shm 'check [2] (otra).XXXXXX' 2>/dev/null || mktemp -d -t 'check [2] (otra).XXXXXX') || exit 1
 trap 'rm -rf "$tmp"' EXIT
 log=$tmp/log
 
@@ -43,34 +44,40 @@ run_alone() {
 
 # The source package: one .tar.gz of exactly the files git tracks, and the file
 # that carries their date, from a copy of the sources that holds files untracked
-# (a build folder out/ among them) and ignored too.
+# (a build folder out/ among them) and ignored too; the same bytes as here.
 source_package() (
     local out=$tmp/source
+    cpack --config build/release/CPackSourceConfig.cmake -B "$tmp/made" >/dev/null || exit 1
     mkdir "$tmp/copy" && tar -c --exclude=./build . | tar -x -C "$tmp/copy" && cd "$tmp/copy" || exit 1
     mkdir out && echo token=abc >.env && touch notes.txt out/CMakeCache.txt debug.log && echo debug.log >>.git/info/exclude
     cmake --preset release >/dev/null && cpack --config build/release/CPackSourceConfig.cmake -B "$out" >/dev/null &&
         [ "$(cd "$out" && echo Untitled3-*)" = "Untitled3-1.0-Source.tar.gz Untitled3-1.0-Source.tar.gz.sha256" ] &&
         diff <(tar -tzf "$out/Untitled3-1.0-Source.tar.gz" | sed -n 's|^Untitled3-1.0-Source/\(.*[^/]\)$|\1|p' | LC_ALL=C sort) \
-            <({ git ls-files && echo SOURCE_DATE_EPOCH; } | LC_ALL=C sort)
+            <({ git ls-files && echo SOURCE_DATE_EPOCH; } | LC_ALL=C sort) &&
+        cmp "$tmp/made/Untitled3-1.0-Source.tar.gz" "$out/Untitled3-1.0-Source.tar.gz"
 )
 
 # The Windows executable as released: stripped and needing the system's DLLs only.
-# It and its ZIP, which checks against the checksum beside it, come out byte for
-# byte the same from the source package unpacked elsewhere (on another file
-# system, where /dev/shm is one), with new file times, no git history and no
-# SOURCE_DATE_EPOCH, built and packaged under umask 077 in another time zone.
-# There, a zip that writes a stub and fails leaves neither a ZIP nor a checksum.
+# It and its ZIP, which checks against the checksum beside it, and the source
+# package itself come out byte for byte the same from the source package
+# unpacked elsewhere (on another file system, where /dev/shm is one), with new
+# file times, no git history and no SOURCE_DATE_EPOCH, built and packaged under
+# umask 077 in another time zone. There, a zip that writes a stub and fails
+# leaves neither a ZIP nor a checksum.
 windows_release() {
     local exe=build/windows/Untitled3.exe zip=build/windows/Untitled3-1.0-win64.zip copy=$tmp/Untitled3-1.0-Source dlls
+    local src=Untitled3-1.0-Source.tar.gz
     x86_64-w64-mingw32-objdump -t "$exe" | grep -qx 'no symbols' || { echo "$exe has symbols"; return 1; }
     dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | paste -sd ' ')
     [ "$dlls" = "KERNEL32.dll msvcrt.dll" ] || { echo "$exe needs $dlls"; return 1; }
     cpack --preset windows >/dev/null && (cd "${zip%/*}" && sha256sum -c "${zip##*/}.sha256") || return 1
     cpack --config build/release/CPackSourceConfig.cmake -B "$tmp/made" >/dev/null &&
-        tar -xzmf "$tmp/made/Untitled3-1.0-Source.tar.gz" -C "$tmp" &&
+        tar -xzmf "$tmp/made/$src" -C "$tmp" &&
         (umask 077 && cd "$copy" && unset SOURCE_DATE_EPOCH && cmake --preset windows >/dev/null &&
-            cmake --build --preset windows >/dev/null && TZ=JST-9 cpack --preset windows >/dev/null) &&
-        cmp "$exe" "$copy/$exe" && cmp "$zip" "$copy/$zip" && wc -c "$exe" "$zip" && sha256sum "$exe" "$zip" || return 1
+            cmake --build --preset windows >/dev/null && TZ=JST-9 cpack --preset windows >/dev/null &&
+            cmake --preset release >/dev/null && cpack --config build/release/CPackSourceConfig.cmake >/dev/null) &&
+        cmp "$exe" "$copy/$exe" && cmp "$zip" "$copy/$zip" && cmp "$tmp/made/$src" "$copy/build/release/$src" &&
+        wc -c "$exe" "$zip" && sha256sum "$exe" "$zip" || return 1
     mkdir "$tmp/bin" && printf '#!/bin/sh\necho stub >"$5"; exit 12\n' >"$tmp/bin/zip" && chmod +x "$tmp/bin/zip" &&
         ! (cd "$copy" && PATH=$tmp/bin:$PATH cpack --preset windows >/dev/null 2>&1) &&
         [ ! -e "$copy/$zip" ] && [ ! -e "$copy/$zip.sha256" ] ||

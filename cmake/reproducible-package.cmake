@@ -49,27 +49,30 @@ message(STATUS "Package entries dated ${when} (${date}, from ${from})")
 set(staged "${CPACK_TEMPORARY_DIRECTORY}")
 get_filename_component(top "${staged}" DIRECTORY)
 get_filename_component(folder "${staged}" NAME)
-if(CPACK_INSTALLED_DIRECTORIES) # the source package: a copy of the source folder
+if(CPACK_INSTALLED_DIRECTORIES) # the source package
+  # Staged here from scratch: CPack's copy finds the files through a pattern
+  # made of the source folder's path, which finds none where it holds brackets.
+  file(REMOVE_RECURSE "${staged}")
+  file(MAKE_DIRECTORY "${staged}")
   if(EXISTS "${source_dir}/.git")
     # The files git tracks, as they stand, and nothing untracked or ignored.
-    file(REMOVE_RECURSE "${staged}")
-    file(MAKE_DIRECTORY "${staged}")
     execute_process(COMMAND git -C "${source_dir}" ls-files -z OUTPUT_FILE "${top}/tracked"
                     RESULT_VARIABLE failed ERROR_VARIABLE why)
     if(failed)
       message(FATAL_ERROR "No package: git cannot list the files it tracks in ${source_dir}"
                           " (git: ${failed}). ${why}Let git read the repository.")
     endif()
-    execute_process(COMMAND tar -c -C "${source_dir}" --null -T "${top}/tracked"
-                    COMMAND tar -x -C "${staged}" COMMAND_ERROR_IS_FATAL ANY)
+    set(files --null -T "${top}/tracked")
+  else()
+    set(files --anchored --exclude=./build .) # every file but build/
   endif()
+  execute_process(COMMAND tar -c -C "${source_dir}" ${files}
+                  COMMAND tar -x -C "${staged}" COMMAND_ERROR_IS_FATAL ANY)
   # The date goes with the sources, so that they make the same packages again.
   file(WRITE "${staged}/SOURCE_DATE_EPOCH" "${date}\n")
 endif()
-file(GLOB_RECURSE entries LIST_DIRECTORIES true RELATIVE "${top}" "${staged}/*") # sorted
 execute_process(COMMAND chmod -R u+rw,go=u-w "${staged}" COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND touch -d @${date} "${folder}" ${entries}
-                WORKING_DIRECTORY "${top}" COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND find "${staged}" -exec touch -d @${date} {} + COMMAND_ERROR_IS_FATAL ANY)
 
 if(CPACK_GENERATOR STREQUAL "TGZ")
   set(writer "tar | gzip")
@@ -78,9 +81,12 @@ if(CPACK_GENERATOR STREQUAL "TGZ")
                   COMMAND gzip -9 -n
                   OUTPUT_FILE "${part}" RESULTS_VARIABLE status)
 elseif(CPACK_GENERATOR STREQUAL "ZIP")
-  set(writer zip)
+  # The entries sorted by name, read by zip as they stand, never as wildcards.
+  set(writer "find | sort | zip")
   find_program(zip zip REQUIRED)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC0 ${zip} -X -D -q -9 "${part}" ${entries}
+  execute_process(COMMAND find "${folder}"
+                  COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C sort
+                  COMMAND ${CMAKE_COMMAND} -E env TZ=UTC0 ${zip} -X -D -q -9 "${part}" -nw -@
                   WORKING_DIRECTORY "${top}" RESULTS_VARIABLE status)
 else()
   message(FATAL_ERROR "No reproducible writer for CPack's ${CPACK_GENERATOR} packages")
