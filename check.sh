@@ -38,8 +38,13 @@ preset() {
 }
 
 # The program alone, with no test tool: its output is the report and nothing else.
+# Of the system it needs the C library alone, glibc 2.34 or later, as the README says.
 run_alone() {
-    cmake --preset release >/dev/null && cmake --build --preset run | cmp tests/report.txt -
+    local exe=build/release/Untitled3
+    cmake --preset release >/dev/null && cmake --build --preset run | cmp tests/report.txt - || return 1
+    [ "$(objdump -p "$exe" | awk '$1 == "NEEDED" { print $2 }')" = libc.so.6 ] &&
+        [ "$(objdump -T "$exe" | grep -o 'GLIBC_[0-9.]*' | sort -V | tail -n 1)" = GLIBC_2.34 ] ||
+        { echo "$exe needs more than glibc 2.34"; return 1; }
 }
 
 # The source package: one .tar.gz of exactly the files git tracks, and the file
