@@ -7,7 +7,7 @@
 set -eu
 cpack=$1 cmake=$2 config=$3 name=$4 expected=$5
 shift 5
-emulator=("${@:1:$#-1}")
+emulator=("${@:1:$#-1}") # the WORDs before PROGRAM
 rm -rf package
 "$cpack" --config "$config" -B package/made >/dev/null
 cd package/made
