@@ -7,7 +7,8 @@
 # SOURCE_DATE_EPOCH; unset, it is the last commit's time or, without git
 # history, the date in the file SOURCE_DATE_EPOCH that the source package
 # carries, else 1980-01-01 00:00:00 UTC, the earliest date a ZIP can hold.
-# The source package holds the files git tracks, and that file.
+# The source package it stages itself: the files git tracks or, without git
+# history, every file but build/, and that file.
 
 # CPack copies out and sums whatever archive is left when this script ends, even
 # when it fails: so its own goes first, with any package and checksum of an
