@@ -12,6 +12,9 @@ tmp=$(mktemp -d -p /dev/shm 'check [2] (otra).XXXXXX' 2>/dev/null || mktemp -d -
 trap 'rm -rf "$tmp"' EXIT
 log=$tmp/log
 
+# The file name, without its ending, of the package a CPack configuration makes.
+package() { sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$1"; }
+
 # Counts a check that passes or fails: check NAME COMMAND...
 check() {
     echo "=== $1"
@@ -51,15 +54,16 @@ run_alone() {
 # that carries their date, from a copy of the sources that holds files untracked
 # (a build folder out/ among them) and ignored too; the same bytes as here.
 source_package() (
-    local out=$tmp/source
+    local out=$tmp/source name
+    name=$(package build/release/CPackSourceConfig.cmake)
     cpack --config build/release/CPackSourceConfig.cmake -B "$tmp/made" >/dev/null || exit 1
     mkdir "$tmp/copy" && tar -c --exclude=./build . | tar -x -C "$tmp/copy" && cd "$tmp/copy" || exit 1
     mkdir out && echo token=abc >.env && touch notes.txt out/CMakeCache.txt debug.log && echo debug.log >>.git/info/exclude
     cmake --preset release >/dev/null && cpack --config build/release/CPackSourceConfig.cmake -B "$out" >/dev/null &&
-        [ "$(cd "$out" && echo Untitled3-*)" = "Untitled3-1.0-Source.tar.gz Untitled3-1.0-Source.tar.gz.sha256" ] &&
-        diff <(tar -tzf "$out/Untitled3-1.0-Source.tar.gz" | sed -n 's|^Untitled3-1.0-Source/\(.*[^/]\)$|\1|p' | LC_ALL=C sort) \
+        [ "$(cd "$out" && echo Untitled3-*)" = "$name.tar.gz $name.tar.gz.sha256" ] &&
+        diff <(tar -tzf "$out/$name.tar.gz" | sed -n "s|^$name/\(.*[^/]\)\$|\1|p" | LC_ALL=C sort) \
             <({ git ls-files && echo SOURCE_DATE_EPOCH; } | LC_ALL=C sort) &&
-        cmp "$tmp/made/Untitled3-1.0-Source.tar.gz" "$out/Untitled3-1.0-Source.tar.gz"
+        cmp "$tmp/made/$name.tar.gz" "$out/$name.tar.gz"
 )
 
 # The Windows executable as released: stripped and needing the system's DLLs only.
@@ -70,8 +74,9 @@ source_package() (
 # umask 077 in another time zone. There, a zip that writes a stub and fails
 # leaves neither a ZIP nor a checksum.
 windows_release() {
-    local exe=build/windows/Untitled3.exe zip=build/windows/Untitled3-1.0-win64.zip copy=$tmp/Untitled3-1.0-Source dlls
-    local src=Untitled3-1.0-Source.tar.gz
+    local exe=build/windows/Untitled3.exe zip copy src dlls
+    zip=build/windows/$(package build/windows/CPackConfig.cmake).zip
+    copy=$tmp/$(package build/release/CPackSourceConfig.cmake) src=${copy##*/}.tar.gz
     x86_64-w64-mingw32-objdump -t "$exe" | grep -qx 'no symbols' || { echo "$exe has symbols"; return 1; }
     dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | paste -sd ' ')
     [ "$dlls" = "KERNEL32.dll msvcrt.dll" ] || { echo "$exe needs $dlls"; return 1; }
