@@ -2,8 +2,9 @@
 # Builds the program every way the project builds it and runs each build's tests:
 # g++, clang++, the sanitizers, and the Windows executable under Wine. Checks too
 # the README's first command, and the Windows executable as it is released.
-# A build whose tools are missing, or whose tests were skipped, counts as skipped;
-# with CI=true a skip fails the run, so CI can never pass on less than everything.
+# A build whose tools or libraries are missing, or whose tests were skipped,
+# counts as skipped, with the package that brings what it lacks; with CI=true a
+# skip fails the run, so CI can never pass on less than everything.
 set -u -o pipefail
 cd "$(dirname "$0")" || exit 1
 passed=0 failed=0 skipped=0
@@ -11,6 +12,15 @@ passed=0 failed=0 skipped=0
 tmp=$(mktemp -d -p /dev/shm 'check [2] (otra).XXXXXX' 2>/dev/null || mktemp -d -t 'check [2] (otra).XXXXXX') || exit 1
 trap 'rm -rf "$tmp"' EXIT
 log=$tmp/log
+
+# Whether a tool is here; where not, counts the build as skipped and names the
+# package to install: have NAME TOOL PACKAGE
+have() {
+    command -v "$2" >/dev/null && return
+    echo "=== $1: skipped: no $2 (apt-get install $3)"
+    skipped=$((skipped + 1))
+    return 1
+}
 
 # The file name, without its ending, of the package a CPack configuration makes.
 package() { sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$1"; }
@@ -95,17 +105,15 @@ windows_release() {
 }
 
 preset default
-preset clang
+have clang clang++ clang && preset clang
 preset asan
 check run run_alone
 check source source_package
-if ! command -v x86_64-w64-mingw32-g++ >/dev/null; then
-    echo "=== windows: skipped: no x86_64-w64-mingw32-g++ (apt-get install g++-mingw-w64-x86-64)"
-    skipped=$((skipped + 1))
-else
+if have windows x86_64-w64-mingw32-g++ g++-mingw-w64-x86-64; then
     preset windows
-    check windows-release windows_release
+    have windows-release zip zip && check windows-release windows_release
 fi
 
 echo "builds: $passed passed, $failed failed, $skipped skipped"
+[ "$skipped" -eq 0 ] || echo "Every test tool: sudo ./install-deps.sh test"
 [ "$failed" -eq 0 ] && { [ "$skipped" -eq 0 ] || [ "${CI:-}" != true ]; }

@@ -7,9 +7,11 @@
 # usage: budget.sh PROGRAM REFERENCE
 set -u
 program=$1 reference=$2
-for tool in valgrind strace /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool not found"; exit 77; }
+missing=0
+for need in valgrind:valgrind strace:strace /usr/bin/time:time; do # tool:package
+    command -v "${need%:*}" >/dev/null || { echo "skipped: no ${need%:*} (apt-get install ${need#*:})"; missing=1; }
 done
+[ "$missing" -eq 0 ] || exit 77
 dir=$(mktemp -d) || exit 1
 trap 'rm -rf "$dir"' EXIT
 failed=0
