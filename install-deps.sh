@@ -11,5 +11,5 @@ build) packages=$build ;;
 test) packages="$build $test" ;;
 *) echo "usage: $0 build|test" >&2; exit 2 ;;
 esac
-# shellcheck disable=SC2086 # one word a package
+# shellcheck disable=SC2086 # split on purpose: a word per package
 DEBIAN_FRONTEND=noninteractive exec apt-get install -y --no-install-recommends $packages
