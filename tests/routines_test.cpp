@@ -16,19 +16,20 @@ template <typename Routine> std::string captured(Routine routine)
     std::string text;
     std::FILE *file = std::tmpfile();
     const int saved = dup(STDOUT_FILENO);
-    if (file == nullptr || saved < 0 || std::fflush(stdout) != 0 ||
-        dup2(fileno(file), STDOUT_FILENO) < 0) {
+    if (file != nullptr && saved >= 0 && std::fflush(stdout) == 0 &&
+        dup2(fileno(file), STDOUT_FILENO) >= 0) {
+        routine();
+        const bool flushed = std::fflush(stdout) == 0;
+        EXPECT_TRUE(dup2(saved, STDOUT_FILENO) >= 0 && flushed);
+        if (std::fseek(file, 0, SEEK_SET) != 0)
+            ADD_FAILURE() << "cannot read the file back";
+        for (int byte = 0; (byte = std::fgetc(file)) != EOF;)
+            text += static_cast<char>(byte);
+    } else {
         ADD_FAILURE() << "cannot send standard output to a file";
-        return text;
     }
-    routine();
-    const bool flushed = std::fflush(stdout) == 0;
-    EXPECT_TRUE(dup2(saved, STDOUT_FILENO) >= 0 && close(saved) == 0 && flushed);
-
-    std::rewind(file);
-    for (int byte = 0; (byte = std::fgetc(file)) != EOF;)
-        text += static_cast<char>(byte);
-    EXPECT_EQ(std::fclose(file), 0);
+    EXPECT_TRUE(saved < 0 || close(saved) == 0);
+    EXPECT_TRUE(file == nullptr || std::fclose(file) == 0);
     return text;
 }
 
