@@ -110,7 +110,7 @@ have clang clang++ clang && preset clang
 preset asan
 check run run_alone
 check source source_package
-if have windows x86_64-w64-mingw32-g++ g++-mingw-w64-x86-64; then
+if have windows x86_64-w64-mingw32-g++-win32 g++-mingw-w64-x86-64-win32; then
     preset windows
     have windows-release zip zip && check windows-release windows_release
 fi

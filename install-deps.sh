@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Installs Debian 12's packages for building the program (build), or for that
+# Installs Debian's packages (12 or 13) for building the program (build), or for that
 # and every test (test). It installs and nothing else; run it as root:
 #   sudo ./install-deps.sh build|test
 set -eu
 build="cmake ninja-build g++"
 test="clang libgtest-dev clang-format clang-tidy cppcheck valgrind strace time
-      g++-mingw-w64-x86-64 wine64 zip"
+      g++-mingw-w64-x86-64-win32 wine64 zip"
 case ${1:-} in
 build) packages=$build ;;
 test) packages="$build $test" ;;
