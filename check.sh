@@ -56,8 +56,8 @@ preset() {
 run_alone() {
     local exe=build/release/Untitled3
     cmake --preset release >/dev/null && cmake --build --preset run | cmp tests/report.txt - || return 1
-    [ "$(objdump -p "$exe" | awk '$1 == "NEEDED" { print $2 }')" = libc.so.6 ] &&
-        [ "$(objdump -T "$exe" | grep -o 'GLIBC_[0-9.]*' | sort -V | tail -n 1)" = GLIBC_2.34 ] ||
+    [ "$(LC_ALL=C objdump -p "$exe" | awk '$1 == "NEEDED" { print $2 }')" = libc.so.6 ] &&
+        [ "$(LC_ALL=C objdump -T "$exe" | grep -o 'GLIBC_[0-9.]*' | sort -V | tail -n 1)" = GLIBC_2.34 ] ||
         { echo "$exe needs more than glibc 2.34"; return 1; }
 }
 
@@ -88,8 +88,8 @@ windows_release() {
     local exe=build/windows/Untitled3.exe zip copy src dlls
     zip=build/windows/$(package build/windows/CPackConfig.cmake).zip
     copy=$tmp/$(package build/release/CPackSourceConfig.cmake) src=${copy##*/}.tar.gz
-    x86_64-w64-mingw32-objdump -t "$exe" | grep -qx 'no symbols' || { echo "$exe has symbols"; return 1; }
-    dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | paste -sd ' ')
+    LC_ALL=C x86_64-w64-mingw32-objdump -t "$exe" | grep -qx 'no symbols' || { echo "$exe has symbols"; return 1; }
+    dlls=$(LC_ALL=C x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | paste -sd ' ')
     [ "$dlls" = "KERNEL32.dll msvcrt.dll" ] || { echo "$exe needs $dlls"; return 1; }
     cpack --preset windows >/dev/null && (cd "${zip%/*}" && sha256sum -c "${zip##*/}.sha256") || return 1
     cpack --config build/release/CPackSourceConfig.cmake -B "$tmp/made" >/dev/null &&
