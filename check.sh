@@ -63,13 +63,13 @@ run_alone() {
 
 # The source package: one .tar.gz of exactly the files git tracks, and the file
 # that carries their date, from a copy of the sources that holds files untracked
-# (a build folder out/ among them) and ignored too; the same bytes as here.
+# and ignored too (a build folder out/ that ignores itself); the same bytes as here.
 source_package() (
     local out=$tmp/source name
     name=$(package build/release/CPackSourceConfig.cmake)
     cpack --config build/release/CPackSourceConfig.cmake -B "$tmp/made" >/dev/null || exit 1
     mkdir "$tmp/copy" && tar -c --exclude=./build . | tar -x -C "$tmp/copy" && cd "$tmp/copy" || exit 1
-    mkdir out && echo token=abc >.env && touch notes.txt out/CMakeCache.txt debug.log && echo debug.log >>.git/info/exclude
+    mkdir out && echo token=abc >.env && touch notes.txt out/CMakeCache.txt && echo '*' >out/.gitignore || exit 1
     cmake --preset release >/dev/null && cpack --config build/release/CPackSourceConfig.cmake -B "$out" >/dev/null &&
         [ "$(cd "$out" && echo Untitled3-*)" = "$name.tar.gz $name.tar.gz.sha256" ] &&
         diff <(tar -tzf "$out/$name.tar.gz" | sed -n "s|^$name/\(.*[^/]\)\$|\1|p" | LC_ALL=C sort) \

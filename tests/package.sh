@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the build's package with CPack, checks it against the checksum beside it,
-# unpacks it in an empty folder whose name holds brackets, spaces and an ampersand
-# and checks the report of the program found there, and of the ZIP's launcher.
+# unpacks it in an empty folder whose name holds brackets, spaces and an ampersand,
+# checks that it holds exactly its files, and checks the report of the program
+# found there, and of the ZIP's launcher.
 # usage: package.sh CPACK CMAKE CONFIG NAME EXPECTED PROGRAM [WORD...]
 #   PROGRAM: its path inside the unpacked package, after any emulator's WORDs
 set -eu
@@ -15,6 +16,11 @@ sha256sum --quiet -c "$name".*.sha256
 read -r _ file <"$name".*.sha256
 mkdir "../unpacked [2] (a & b)" && cd "../unpacked [2] (a & b)"
 "$cmake" -E tar xf "../made/$file"
+case $file in # exactly these files, and no other
+*.zip) files=("$name/README.txt" "$name/Run Untitled3.cmd" "$name/Untitled3.exe") ;;
+*) files=("$name/bin/Untitled3" "$name/share/doc/Untitled3/README") ;;
+esac
+diff <(printf '%s\n' "${files[@]}") <(find "$name" -type f | LC_ALL=C sort) || { echo "FAIL: the files in $file"; exit 1; }
 
 # The launcher, started by its full path from another folder, as cmd /c starts
 # it. From a console: the report alone. As a double-click starts it, with
@@ -22,7 +28,7 @@ mkdir "../unpacked [2] (a & b)" && cd "../unpacked [2] (a & b)"
 # then a prompt for a key, which the pipe gives. Either way, CRLF line ends and
 # the program's status: 0, or 1 when the report finds no room.
 for launcher in "$name"/*.cmd; do
-    [ -e "$launcher" ] || continue
+    [ -e "$launcher" ] || continue # the .tar.gz has none
     L=\"Z:${PWD//\//\\}\\${launcher//\//\\}\" # quoted; cmd /c %L% keeps the quotes
     click="cmdcmdline=C:\\windows\\system32\\cmd.exe /c \"$L \""
     launch() { (cd / && echo | env L="$L" "$@" "${emulator[@]}" cmd /c %L%); }
