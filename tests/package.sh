@@ -26,11 +26,14 @@ diff <(printf '%s\n' "${files[@]}") <(find "$name" -type f | LC_ALL=C sort) || {
 # it. From a console: the report alone. As a double-click starts it, with
 # Explorer's command line (Wine's cmd has none, so it is set here): the report,
 # then a prompt for a key, which the pipe gives. Either way, CRLF line ends and
-# the program's status: 0, or 1 when the report finds no room.
+# the program's status: 0, or 1 when the report finds no room. Alone in a
+# folder, as a ZIP opened without extracting it runs it: a word to extract the
+# ZIP, the prompt when double-clicked, and a status that is not 0.
 for launcher in "$name"/*.cmd; do
     [ -e "$launcher" ] || continue # the .tar.gz has none
-    L=\"Z:${PWD//\//\\}\\${launcher//\//\\}\" # quoted; cmd /c %L% keeps the quotes
-    click="cmdcmdline=C:\\windows\\system32\\cmd.exe /c \"$L \""
+    # The launcher at PATH, quoted (cmd /c %L% keeps the quotes), and a double-click's command line.
+    at() { L=\"Z:${PWD//\//\\}\\${1//\//\\}\" click="cmdcmdline=C:\\windows\\system32\\cmd.exe /c \"$L \""; }
+    at "$launcher"
     launch() { (cd / && echo | env L="$L" "$@" "${emulator[@]}" cmd /c %L%); }
     n=$(wc -c <"$expected")
     if grep -qv $'\r$' "$launcher"; then echo "FAIL: $launcher has lines without CRLF"; exit 1; fi
@@ -38,6 +41,9 @@ for launcher in "$name"/*.cmd; do
     launch "$click" >out && cmp -n "$n" "$expected" out && [ "$(wc -c <out)" -gt "$n" ] || { echo "FAIL: the launcher as a double-click"; exit 1; }
     launch "$click" >/dev/full 2>err && status=0 || status=$?
     [ "$status" -eq 1 ] || { echo "FAIL: the launcher with no room for the report: status $status"; exit 1; }
+    mkdir alone && cp "$launcher" alone && at "alone/${launcher##*/}"
+    ! launch >out && grep -q Extract out && n=$(wc -c <out) && ! launch "$click" >out && [ "$(wc -c <out)" -gt "$n" ] ||
+        { cat out; echo "FAIL: the launcher without the program"; exit 1; }
     echo "ok (launcher): $launcher"
 done
 exec bash "$(dirname "$0")/report.sh" plain "$expected" "$@"
