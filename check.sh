@@ -77,6 +77,18 @@ source_package() (
         cmp "$tmp/made/$name.tar.gz" "$out/$name.tar.gz"
 )
 
+# The report as README.md and the packages' texts show it: in UTF-8, and in the
+# texts as a console shows it, with tabs expanded, indented and no trailing space.
+shown_report() {
+    local report doc
+    report=$(iconv -f ISO-8859-1 -t UTF-8 tests/report.txt) || return 1
+    shown() { sed -n 's/\r$//; /^ *Numero de monedas (algoritmo voraz)/,/^ *Numero de monedas (programaci/p' "$1"; }
+    diff <(echo "$report") <(shown README.md) || return 1
+    for doc in packaging/README.txt packaging/README-Linux.txt; do
+        diff <(echo "$report" | expand | sed 's/ *$//; s/^./    &/') <(shown "$doc") || return 1
+    done
+}
+
 # The Windows executable as released: stripped and needing the system's DLLs only.
 # It and its ZIP, which checks against the checksum beside it, and the source
 # package itself come out byte for byte the same from the source package
@@ -110,6 +122,7 @@ have clang clang++ clang && preset clang
 preset asan
 check run run_alone
 check source source_package
+check docs shown_report
 if have windows x86_64-w64-mingw32-g++-win32 g++-mingw-w64-x86-64-win32; then
     preset windows
     have windows-release zip zip && check windows-release windows_release
