@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the program every way the project builds it and runs each build's tests:
 # g++, clang++, the sanitizers, and the Windows executable under Wine. Checks too
-# the build and run of the README's first command, the source package, and the
-# Windows executable as it is released.
+# the build and run of the README's first command, the source package, the
+# report as the READMEs show it, and the Windows executable as it is released.
 # A build whose tools or libraries are missing, or whose tests were skipped,
 # counts as skipped, with the package that brings what it lacks; with CI=true a
 # skip fails the run, so CI can never pass on less than everything.

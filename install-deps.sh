@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs Debian's packages (12 or 13) for building the program (build), or for that
-# and every test (test). It installs and nothing else; run it as root:
+# Installs the packages of Debian 12 or 13 for building the program (build), or
+# for that and every test (test). It installs and nothing else; run it as root:
 #   sudo ./install-deps.sh build|test
 set -eu
 build="cmake ninja-build g++"
