@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pays the amount 8 with the coins 1, 4 and 6 twice: greedily (3 coins) and
 // by dynamic programming (2 coins, the optimum), and reports both in Spanish.
 // The report is Latin-1: "\xF3" is the single byte of the accented o.

@@ -17,8 +17,8 @@ read -r _ file <"$name".*.sha256
 mkdir "../unpacked [2] (a & b)" && cd "../unpacked [2] (a & b)"
 "$cmake" -E tar xf "../made/$file"
 case $file in # exactly these files, and no other
-*.zip) files=("$name/README.txt" "$name/Run Untitled3.cmd" "$name/Untitled3.exe") ;;
-*) files=("$name/bin/Untitled3" "$name/share/doc/Untitled3/README") ;;
+*.zip) files=("$name/LICENSE.txt" "$name/README.txt" "$name/Run Untitled3.cmd" "$name/Untitled3.exe") ;;
+*) files=("$name/bin/Untitled3" "$name/share/doc/Untitled3/LICENSE" "$name/share/doc/Untitled3/README") ;;
 esac
 diff <(printf '%s\n' "${files[@]}") <(find "$name" -type f | LC_ALL=C sort) || { echo "FAIL: the files in $file"; exit 1; }
 
