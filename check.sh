@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# Builds the program every way the project builds it and runs each build's tests:
-# g++, clang++, the sanitizers, and the Windows executable under Wine. Checks too
-# the build and run of the README's first command, the source package, the
-# report as the READMEs show it, and the Windows executable as it is released.
-# A build whose tools or libraries are missing, or whose tests were skipped,
-# counts as skipped, with the package that brings what it lacks; with CI=true a
-# skip fails the run, so CI can never pass on less than everything.
+# Builds the program every way the project builds it, each with its workflow
+# preset: default (g++), clang, asan (the sanitizers) and windows (Untitled3.exe
+# under Wine) with their tests, and release, which with windows makes the
+# downloads. Then it checks what no build's tests see:
+#   run              the README's first command prints the report and nothing
+#                    else, and the program needs of the system glibc 2.34 alone
+#   docs             README.md and the packages' texts show the report as it is
+#   source           the source package holds exactly the files git tracks
+#   rebuild-PRESET   the workflow's downloads, made again from the source package
+#   windows-exe      Untitled3.exe is stripped and needs the system's DLLs only
+#   zip-fails        a zip that fails leaves neither a ZIP nor its .sha256
+# A build or check whose tools are missing, or whose tests were skipped, counts
+# as skipped, with the package that brings what it lacks; with CI=true a skip
+# fails the run, so CI can never pass on less than everything.
 set -u -o pipefail
 cd "$(dirname "$0")" || exit 1
 passed=0 failed=0 skipped=0
-# Packages are made in here too: its name holds brackets, parentheses and spaces.
+# Copies are made in here: its name holds brackets, parentheses and spaces.
 tmp=$(mktemp -d -p /dev/shm 'check [2] (otra).XXXXXX' 2>/dev/null || mktemp -d -t 'check [2] (otra).XXXXXX') || exit 1
 trap 'rm -rf "$tmp"' EXIT
 log=$tmp/log
@@ -37,9 +44,10 @@ check() {
     fi
 }
 
-preset() {
+# Runs a workflow preset and counts it; where tests were skipped, as skipped.
+workflow() {
     echo "=== $1"
-    if ! { cmake --preset "$1" && cmake --build --preset "$1" && ctest --preset "$1" | tee "$log"; }; then
+    if ! cmake --workflow --preset "$1" | tee "$log"; then
         echo "=== $1: failed"
         failed=$((failed + 1))
     elif grep -q '(Skipped)' "$log"; then
@@ -51,34 +59,20 @@ preset() {
     fi
 }
 
-# The program alone, with no test tool: its output is the report and nothing else.
-# Of the system it needs the C library alone, glibc 2.34 or later, as the README says.
 run_alone() {
-    local exe=build/release/Untitled3
-    cmake --preset release >/dev/null && cmake --build --preset run | cmp tests/report.txt - || return 1
-    [ "$(LC_ALL=C objdump -p "$exe" | awk '$1 == "NEEDED" { print $2 }')" = libc.so.6 ] &&
-        [ "$(LC_ALL=C objdump -T "$exe" | grep -o 'GLIBC_[0-9.]*' | sort -V | tail -n 1)" = GLIBC_2.34 ] ||
-        { echo "$exe needs more than glibc 2.34"; return 1; }
+    local exe=build/release/Untitled3 needed glibc
+    cmake --preset release >/dev/null || return 1
+    cmake --build --preset run | cmp tests/report.txt - || return 1
+    needed=$(LC_ALL=C objdump -p "$exe" | awk '$1 == "NEEDED" { print $2 }')
+    glibc=$(LC_ALL=C objdump -T "$exe" | grep -o 'GLIBC_[0-9.]*' | sort -V | tail -n 1)
+    if [ "$needed" != libc.so.6 ] || [ "$glibc" != GLIBC_2.34 ]; then
+        echo "$exe needs $needed, up to $glibc: not glibc 2.34 alone"
+        return 1
+    fi
 }
 
-# The source package: one .tar.gz of exactly the files git tracks, and the file
-# that carries their date, from a copy of the sources that holds files untracked
-# and ignored too (a build folder out/ that ignores itself); the same bytes as here.
-source_package() (
-    local out=$tmp/source name
-    name=$(package build/release/CPackSourceConfig.cmake)
-    cpack --config build/release/CPackSourceConfig.cmake -B "$tmp/made" >/dev/null || exit 1
-    mkdir "$tmp/copy" && tar -c --exclude=./build . | tar -x -C "$tmp/copy" && cd "$tmp/copy" || exit 1
-    mkdir out && echo token=abc >.env && touch notes.txt out/CMakeCache.txt && echo '*' >out/.gitignore || exit 1
-    cmake --preset release >/dev/null && cpack --config build/release/CPackSourceConfig.cmake -B "$out" >/dev/null &&
-        [ "$(cd "$out" && echo Untitled3-*)" = "$name.tar.gz $name.tar.gz.sha256" ] &&
-        diff <(tar -tzf "$out/$name.tar.gz" | sed -n "s|^$name/\(.*[^/]\)\$|\1|p" | LC_ALL=C sort) \
-            <({ git ls-files && echo SOURCE_DATE_EPOCH; } | LC_ALL=C sort) &&
-        cmp "$tmp/made/$name.tar.gz" "$out/$name.tar.gz"
-)
-
-# The report as README.md and the packages' texts show it: in UTF-8, and in the
-# texts as a console shows it, with tabs expanded, indented and no trailing space.
+# In UTF-8, and in the texts as a console shows it: tabs expanded, indented, no
+# trailing space.
 shown_report() {
     local report doc
     report=$(iconv -f ISO-8859-1 -t UTF-8 tests/report.txt) || return 1
@@ -89,45 +83,115 @@ shown_report() {
     done
 }
 
-# The Windows executable as released: stripped and needing the system's DLLs only.
-# It and its ZIP, which checks against the checksum beside it, and the source
-# package itself come out byte for byte the same from the source package
-# unpacked elsewhere (on another file system, where /dev/shm is one), with new
-# file times, no git history and no SOURCE_DATE_EPOCH, built and packaged under
-# umask 077 in another time zone. There, a zip that writes a stub and fails
-# leaves neither a ZIP nor a checksum.
-windows_release() {
-    local exe=build/windows/Untitled3.exe zip copy src dlls
-    zip=build/windows/$(package build/windows/CPackConfig.cmake).zip
-    copy=$tmp/$(package build/release/CPackSourceConfig.cmake) src=${copy##*/}.tar.gz
-    LC_ALL=C x86_64-w64-mingw32-objdump -t "$exe" | grep -qx 'no symbols' || { echo "$exe has symbols"; return 1; }
+# Made again from a copy of the sources that holds untracked and ignored files
+# too (and a build folder out/ that ignores itself), the source package holds
+# the files git tracks and SOURCE_DATE_EPOCH alone, and has the same bytes.
+source_package() (
+    local name made copy=$tmp/sources
+    name=$(package build/release/CPackSourceConfig.cmake)
+    made=$PWD/build/release/$name.tar.gz
+    mkdir "$copy" && tar -c --exclude=./build . | tar -x -C "$copy" && cd "$copy" || exit 1
+    mkdir out && echo token=abc >.env && touch notes.txt out/CMakeCache.txt && echo '*' >out/.gitignore || exit 1
+    cmake --preset release >/dev/null && cpack --preset source >/dev/null || exit 1
+    if ! diff <(tar -tzf "build/release/$name.tar.gz" | sed -n "s|^$name/\(.*[^/]\)\$|\1|p" | LC_ALL=C sort) \
+        <({ git ls-files && echo SOURCE_DATE_EPOCH; } | LC_ALL=C sort); then
+        echo "the source package holds other files than git tracks"
+        exit 1
+    fi
+    cmp "$made" "build/release/$name.tar.gz"
+)
+
+# The downloads of a workflow, made again from the source package unpacked
+# elsewhere (on another file system, where /dev/shm is one) with new file times
+# and no git history, with no SOURCE_DATE_EPOCH, under umask 077 and in another
+# time zone: the same bytes, each checking against its .sha256. rebuilt PRESET
+rebuilt() (
+    local ours=$PWD/build/$1 source copy=$tmp/rebuilt-$1 file
+    source=$PWD/build/release/$(package build/release/CPackSourceConfig.cmake).tar.gz
+    umask 077
+    unset SOURCE_DATE_EPOCH
+    export TZ=JST-9
+    mkdir "$copy" && tar -xzmf "$source" -C "$copy" --strip-components=1 && cd "$copy" || exit 1
+    if ! cmake --workflow --preset "$1" >"$copy.log" 2>&1; then
+        cat "$copy.log"
+        echo "the workflow $1 failed in the unpacked source package"
+        exit 1
+    fi
+    cd "build/$1" || exit 1
+    for file in Untitled3*; do
+        cmp "$ours/$file" "$file" || exit 1
+    done
+    sha256sum --quiet -c ./*.sha256 || exit 1
+    sha256sum Untitled3*
+)
+
+# The Windows executable as released.
+windows_exe() {
+    local exe=build/windows/Untitled3.exe dlls
+    if ! LC_ALL=C x86_64-w64-mingw32-objdump -t "$exe" | grep -qx 'no symbols'; then
+        echo "$exe has symbols"
+        return 1
+    fi
     dlls=$(LC_ALL=C x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | paste -sd ' ')
-    [ "$dlls" = "KERNEL32.dll msvcrt.dll" ] || { echo "$exe needs $dlls"; return 1; }
-    cpack --preset windows >/dev/null && (cd "${zip%/*}" && sha256sum -c "${zip##*/}.sha256") || return 1
-    cpack --config build/release/CPackSourceConfig.cmake -B "$tmp/made" >/dev/null &&
-        tar -xzmf "$tmp/made/$src" -C "$tmp" &&
-        (umask 077 && cd "$copy" && unset SOURCE_DATE_EPOCH && cmake --preset windows >/dev/null &&
-            cmake --build --preset windows >/dev/null && TZ=JST-9 cpack --preset windows >/dev/null &&
-            cmake --preset release >/dev/null && cpack --config build/release/CPackSourceConfig.cmake >/dev/null) &&
-        cmp "$exe" "$copy/$exe" && cmp "$zip" "$copy/$zip" && cmp "$tmp/made/$src" "$copy/build/release/$src" &&
-        wc -c "$exe" "$zip" && sha256sum "$exe" "$zip" || return 1
-    mkdir "$tmp/bin" && printf '#!/bin/sh\necho stub >"$5"; exit 12\n' >"$tmp/bin/zip" && chmod +x "$tmp/bin/zip" &&
-        ! (cd "$copy" && PATH=$tmp/bin:$PATH cpack --preset windows >/dev/null 2>&1) &&
-        [ ! -e "$copy/$zip" ] && [ ! -e "$copy/$zip.sha256" ] ||
-        { echo "a zip that fails: cpack passed, or left the ZIP or its checksum"; return 1; }
+    if [ "$dlls" != "KERNEL32.dll msvcrt.dll" ]; then
+        echo "$exe needs $dlls"
+        return 1
+    fi
 }
 
-preset default
-have clang clang++ clang && preset clang
-preset asan
+# A zip that writes part of an archive and fails makes cpack fail, and leaves in
+# the output folder no ZIP and no .sha256, not even those of an earlier run.
+zip_fails() (
+    local zip out=$tmp/zip-fails
+    zip=$(package build/windows/CPackConfig.cmake).zip
+    mkdir -p "$out/bin" && cp "build/windows/$zip" "build/windows/$zip.sha256" "$out" || exit 1
+    cat >"$out/bin/zip" <<'STUB' || exit 1
+#!/bin/sh
+# Writes a stub into each file it is given, then fails.
+for arg; do
+    case $arg in -*) ;; *) echo stub >"$arg" ;; esac
+done
+exit 12
+STUB
+    chmod +x "$out/bin/zip" || exit 1
+    if PATH=$out/bin:$PATH cpack --preset windows -B "$out" >"$out/log" 2>&1; then
+        echo "cpack passed with a zip that fails"
+        exit 1
+    fi
+    if ! tr -s '\n ' ' ' <"$out/log" | grep -q 'exit status 0, 0, 12'; then
+        cat "$out/log"
+        echo "cpack failed, but not on zip's status"
+        exit 1
+    fi
+    for file in "$zip" "$zip.sha256"; do
+        if [ -e "$out/$file" ]; then
+            echo "a zip that fails left $file"
+            exit 1
+        fi
+    done
+)
+
+workflow default
+have clang clang++ clang && workflow clang
+workflow asan
+workflow release
 check run run_alone
-check source source_package
 check docs shown_report
-if have windows x86_64-w64-mingw32-g++-win32 g++-mingw-w64-x86-64-win32; then
-    preset windows
-    have windows-release zip zip && check windows-release windows_release
+check source source_package
+check rebuild-release rebuilt release
+if have windows x86_64-w64-mingw32-g++-win32 g++-mingw-w64-x86-64-win32 && have windows zip zip; then
+    workflow windows
+    check windows-exe windows_exe
+    check zip-fails zip_fails
+    check rebuild-windows rebuilt windows
 fi
 
 echo "builds: $passed passed, $failed failed, $skipped skipped"
-[ "$skipped" -eq 0 ] || echo "Every test tool: sudo ./install-deps.sh test"
-[ "$failed" -eq 0 ] && { [ "$skipped" -eq 0 ] || [ "${CI:-}" != true ]; }
+if [ "$skipped" -ne 0 ]; then
+    echo "Every test tool: sudo ./install-deps.sh test"
+    if [ "${CI:-}" = true ]; then
+        echo "With CI=true, a skip fails the run."
+        exit 1
+    fi
+fi
+[ "$failed" -eq 0 ]
