@@ -4,7 +4,7 @@
 #   sudo ./install-deps.sh build|test
 set -eu
 build="cmake ninja-build g++"
-test="clang libgtest-dev clang-format clang-tidy cppcheck valgrind strace time
+test="clang libgtest-dev clang-format clang-tidy cppcheck shellcheck valgrind strace time
       g++-mingw-w64-x86-64-win32 wine64 zip"
 case ${1:-} in
 build) packages=$build ;;

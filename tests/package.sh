@@ -6,6 +6,7 @@
 # usage: package.sh CPACK CMAKE CONFIG NAME EXPECTED PROGRAM [WORD...]
 #   PROGRAM: its path inside the unpacked package, after any emulator's WORDs
 set -eu
+fail() { echo "FAIL: $*"; exit 1; }
 cpack=$1 cmake=$2 config=$3 name=$4 expected=$5
 shift 5
 emulator=("${@:1:$#-1}") # the WORDs before PROGRAM
@@ -20,7 +21,9 @@ case $file in # exactly these files, and no other
 *.zip) files=("$name/LICENSE.txt" "$name/README.txt" "$name/Run Untitled3.cmd" "$name/Untitled3.exe") ;;
 *) files=("$name/bin/Untitled3" "$name/share/doc/Untitled3/LICENSE" "$name/share/doc/Untitled3/README") ;;
 esac
-diff <(printf '%s\n' "${files[@]}") <(find "$name" -type f | LC_ALL=C sort) || { echo "FAIL: the files in $file"; exit 1; }
+if ! diff <(printf '%s\n' "${files[@]}") <(find "$name" -type f | LC_ALL=C sort); then
+    fail "the files in $file"
+fi
 
 # The launcher, started by its full path from another folder, as cmd /c starts
 # it. From a console: the report alone. As a double-click starts it, with
@@ -31,19 +34,35 @@ diff <(printf '%s\n' "${files[@]}") <(find "$name" -type f | LC_ALL=C sort) || {
 # ZIP, the prompt when double-clicked, and a status that is not 0.
 for launcher in "$name"/*.cmd; do
     [ -e "$launcher" ] || continue # the .tar.gz has none
-    # The launcher at PATH, quoted (cmd /c %L% keeps the quotes), and a double-click's command line.
-    at() { L=\"Z:${PWD//\//\\}\\${1//\//\\}\" click="cmdcmdline=C:\\windows\\system32\\cmd.exe /c \"$L \""; }
-    at "$launcher"
+    if grep -qv $'\r$' "$launcher"; then fail "$launcher has lines without CRLF"; fi
+    # L: the launcher at PATH as Windows names it, quoted, as cmd /c %L% keeps it.
+    # click: the command line of a double-click on it.
+    at() {
+        L=\"$("${emulator[@]}" winepath -w "$PWD/$1")\"
+        click="cmdcmdline=C:\\windows\\system32\\cmd.exe /c \"$L \""
+    }
     launch() { (cd / && echo | env L="$L" "$@" "${emulator[@]}" cmd /c %L%); }
     n=$(wc -c <"$expected")
-    if grep -qv $'\r$' "$launcher"; then echo "FAIL: $launcher has lines without CRLF"; exit 1; fi
-    launch >out 2>err && cmp "$expected" out && [ ! -s err ] || { cat err; echo "FAIL: the launcher from a console"; exit 1; }
-    launch "$click" >out && cmp -n "$n" "$expected" out && [ "$(wc -c <out)" -gt "$n" ] || { echo "FAIL: the launcher as a double-click"; exit 1; }
-    launch "$click" >/dev/full 2>err && status=0 || status=$?
-    [ "$status" -eq 1 ] || { echo "FAIL: the launcher with no room for the report: status $status"; exit 1; }
-    mkdir alone && cp "$launcher" alone && at "alone/${launcher##*/}"
-    ! launch >out && grep -q Extract out && n=$(wc -c <out) && ! launch "$click" >out && [ "$(wc -c <out)" -gt "$n" ] ||
-        { cat out; echo "FAIL: the launcher without the program"; exit 1; }
+
+    at "$launcher"
+    launch >out 2>err || fail "the launcher from a console: status $?"
+    [ ! -s err ] || fail "the launcher from a console wrote to stderr: $(cat err)"
+    cmp "$expected" out || fail "the launcher from a console: not the report"
+    launch "$click" >out || fail "the launcher as a double-click: status $?"
+    cmp -n "$n" "$expected" out || fail "the launcher as a double-click: not the report"
+    [ "$(wc -c <out)" -gt "$n" ] || fail "the launcher as a double-click: no prompt for a key"
+    status=0
+    launch "$click" >/dev/full 2>err || status=$?
+    [ "$status" -eq 1 ] || fail "the launcher with no room for the report: status $status"
+
+    mkdir alone
+    cp "$launcher" alone
+    at "alone/${launcher##*/}"
+    if launch >out; then fail "the launcher alone: status 0"; fi
+    grep -q Extract out || fail "the launcher alone: no word to extract the ZIP: $(cat out)"
+    n=$(wc -c <out)
+    if launch "$click" >out; then fail "the launcher alone as a double-click: status 0"; fi
+    [ "$(wc -c <out)" -gt "$n" ] || fail "the launcher alone as a double-click: no prompt for a key"
     echo "ok (launcher): $launcher"
 done
 exec bash "$(dirname "$0")/report.sh" plain "$expected" "$@"

@@ -19,8 +19,10 @@ full) "$@" >/dev/full 2>"$err" ;;
 stdout-closed) "$@" >&- 2>"$err" ;;
 reader-gone)
     # A pipe whose reader has closed, with SIGPIPE ignored: writes fail with EPIPE.
+    # The reader is opened first, so that opening the writer does not wait.
     mkfifo "$dir/fifo"
-    exec 3<>"$dir/fifo" 4>"$dir/fifo" 3<&-
+    exec 3<>"$dir/fifo"
+    exec 4>"$dir/fifo" 3<&-
     trap '' PIPE
     "$@" >&4 2>"$err"
     ;;
