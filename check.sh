@@ -147,7 +147,9 @@ zip_fails() (
     mkdir -p "$out/bin" && cp "build/windows/$zip" "build/windows/$zip.sha256" "$out" || exit 1
     cat >"$out/bin/zip" <<'STUB' || exit 1
 #!/bin/sh
-# Writes a stub into each file it is given, then fails.
+# Reads the names it is given, as zip -@ does, writes a stub into each file
+# named in its arguments, then fails.
+cat >/dev/null
 for arg; do
     case $arg in -*) ;; *) echo stub >"$arg" ;; esac
 done
