@@ -59,6 +59,7 @@ workflow() {
     fi
 }
 
+# The README's first command, and what the program it builds needs of the system.
 run_alone() {
     local exe=build/release/Untitled3 needed glibc
     cmake --preset release >/dev/null || return 1
@@ -71,8 +72,8 @@ run_alone() {
     fi
 }
 
-# In UTF-8, and in the texts as a console shows it: tabs expanded, indented, no
-# trailing space.
+# The report as README.md shows it, in UTF-8, and as the packages' texts show
+# it, as a console does: tabs expanded, indented, no trailing space.
 shown_report() {
     local report doc
     report=$(iconv -f ISO-8859-1 -t UTF-8 tests/report.txt) || return 1
@@ -93,6 +94,10 @@ source_package() (
     mkdir "$copy" && tar -c --exclude=./build . | tar -x -C "$copy" && cd "$copy" || exit 1
     mkdir out && echo token=abc >.env && touch notes.txt out/CMakeCache.txt && echo '*' >out/.gitignore || exit 1
     cmake --preset release >/dev/null && cpack --preset source >/dev/null || exit 1
+    if [ "$(cd build/release && echo Untitled3-*)" != "$name.tar.gz $name.tar.gz.sha256" ]; then
+        echo "cpack made more or less than the package and its .sha256"
+        exit 1
+    fi
     if ! diff <(tar -tzf "build/release/$name.tar.gz" | sed -n "s|^$name/\(.*[^/]\)\$|\1|p" | LC_ALL=C sort) \
         <({ git ls-files && echo SOURCE_DATE_EPOCH; } | LC_ALL=C sort); then
         echo "the source package holds other files than git tracks"
