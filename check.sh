@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Builds the program every way the project builds it, each with its workflow
-# preset: default (g++), clang, asan (the sanitizers) and windows (Untitled3.exe
-# under Wine) with their tests, and release, which with windows makes the
-# downloads. Then it checks what no build's tests see:
+# preset, and checks what no build's tests see. In this order: default (g++),
+# clang and asan (the sanitizers), with their tests; release, the Linux
+# downloads; the checks
 #   run              the README's first command prints the report and nothing
 #                    else, and the program needs of the system glibc 2.34 alone
-#   docs             README.md and the packages' texts show the report as it is
-#   source           the source package holds exactly the files git tracks
-#   rebuild-PRESET   the workflow's downloads, made again from the source package
+#   docs             README.md and the packages' texts show the report as it is,
+#                    the docs name only presets that exist, and README.md gives
+#                    the count of builds that this script makes
+#   source           the source package holds exactly the files git tracks, and
+#                    has the same bytes from a clone whose git writes CRLF
+#   rebuild-release  the Linux downloads, made again from the source package;
+# then windows, Untitled3.exe with its tests under Wine and the ZIP, and
 #   windows-exe      Untitled3.exe is stripped and needs the system's DLLs only
 #   zip-fails        a zip that fails leaves neither a ZIP nor its .sha256
+#   rebuild-windows  the ZIP, made again from the source package.
 # A build or check whose tools are missing, or whose tests were skipped, counts
 # as skipped, with the package that brings what it lacks; with CI=true a skip
 # fails the run, so CI can never pass on less than everything.
@@ -73,25 +78,49 @@ run_alone() {
 }
 
 # The report as README.md shows it, in UTF-8, and as the packages' texts show
-# it, as a console does: tabs expanded, indented, no trailing space.
-shown_report() {
-    local report doc
+# it, as a console does: tabs expanded, indented, no trailing space. Each
+# preset that README.md and HACKING.md name exists for its command, and
+# README.md gives the count of builds that this script makes.
+docs() {
+    local report doc missing builds
     report=$(iconv -f ISO-8859-1 -t UTF-8 tests/report.txt) || return 1
     shown() { sed -n 's/\r$//; /^ *Numero de monedas (algoritmo voraz)/,/^ *Numero de monedas (programaci/p' "$1"; }
     diff <(echo "$report") <(shown README.md) || return 1
     for doc in packaging/README.txt packaging/README-Linux.txt; do
         diff <(echo "$report" | expand | sed 's/ *$//; s/^./    &/') <(shown "$doc") || return 1
     done
+    # Presets as KIND NAME: those named (cmake --build --preset run is "build run"), and those there are.
+    named() {
+        grep -ohE '(cmake( --build| --workflow)?|ctest|cpack) --preset [a-z]+' README.md HACKING.md |
+            sed -E 's/^cmake --(build|workflow)/\1/; s/^cmake/configure/; s/^ctest/test/; s/^cpack/package/; s/ --preset / /' | LC_ALL=C sort -u
+    }
+    there() { cmake --list-presets=all | awk '/^Available/ { kind = $2 } /^  "/ { print kind, substr($1, 2, length($1) - 2) }' | LC_ALL=C sort; }
+    missing=$(comm -23 <(named) <(there)) || return 1
+    if [ -n "$missing" ]; then
+        printf '%s\n' "README.md or HACKING.md names presets that do not exist (kind, name):" "$missing"
+        return 1
+    fi
+    builds=$(grep -cE '^ *([a-z].* && )?(workflow|check) [a-z]' check.sh)
+    if ! grep -q "builds: $builds passed, 0 failed, 0 skipped" README.md; then
+        echo "README.md does not give the count of builds that check.sh makes, $builds"
+        return 1
+    fi
 }
 
-# Made again from a copy of the sources that holds untracked and ignored files
-# too (and a build folder out/ that ignores itself), the source package holds
-# the files git tracks and SOURCE_DATE_EPOCH alone, and has the same bytes.
+# Made again in a clone whose git writes CRLF line ends (core.autocrlf, as Git
+# for Windows does), with the work tree's uncommitted changes and with
+# untracked and ignored files (and a build folder out/ that ignores itself),
+# the source package holds the files git tracks and SOURCE_DATE_EPOCH alone,
+# and has the same bytes.
 source_package() (
     local name made copy=$tmp/sources
     name=$(package build/release/CPackSourceConfig.cmake)
     made=$PWD/build/release/$name.tar.gz
-    mkdir "$copy" && tar -c --exclude=./build . | tar -x -C "$copy" && cd "$copy" || exit 1
+    # Checked out last, so that the changes to .gitattributes count too.
+    git clone -q --no-checkout -c core.autocrlf=true . "$copy" &&
+        git -C "$copy" reset -q "$(git rev-parse HEAD)" &&
+        git diff --binary HEAD | git -C "$copy" apply --cached --allow-empty &&
+        git -C "$copy" checkout-index -a && cd "$copy" || exit 1
     mkdir out && echo token=abc >.env && touch notes.txt out/CMakeCache.txt && echo '*' >out/.gitignore || exit 1
     cmake --preset release >/dev/null && cpack --preset source >/dev/null || exit 1
     if [ "$(cd build/release && echo Untitled3-*)" != "$name.tar.gz $name.tar.gz.sha256" ]; then
@@ -109,7 +138,8 @@ source_package() (
 # The downloads of a workflow, made again from the source package unpacked
 # elsewhere (on another file system, where /dev/shm is one) with new file times
 # and no git history, with no SOURCE_DATE_EPOCH, under umask 077 and in another
-# time zone: the same bytes, each checking against its .sha256. rebuilt PRESET
+# time zone: the same bytes, and the same .sha256, which checks.
+# rebuilt PRESET DOWNLOAD...
 rebuilt() (
     local ours=$PWD/build/$1 source copy=$tmp/rebuilt-$1 file
     source=$PWD/build/release/$(package build/release/CPackSourceConfig.cmake).tar.gz
@@ -123,11 +153,10 @@ rebuilt() (
         exit 1
     fi
     cd "build/$1" || exit 1
-    for file in Untitled3*; do
-        cmp "$ours/$file" "$file" || exit 1
+    for file in "${@:2}"; do
+        cmp "$ours/$file" "$file" && cmp "$ours/$file.sha256" "$file.sha256" || exit 1
+        sha256sum --quiet -c "$file.sha256" || exit 1
     done
-    sha256sum --quiet -c ./*.sha256 || exit 1
-    sha256sum Untitled3*
 )
 
 # The Windows executable as released.
@@ -183,14 +212,15 @@ have clang clang++ clang && workflow clang
 workflow asan
 workflow release
 check run run_alone
-check docs shown_report
+check docs docs
 check source source_package
-check rebuild-release rebuilt release
+check rebuild-release rebuilt release "$(package build/release/CPackConfig.cmake).tar.gz" \
+    "$(package build/release/CPackSourceConfig.cmake).tar.gz"
 if have windows x86_64-w64-mingw32-g++-win32 g++-mingw-w64-x86-64-win32 && have windows zip zip; then
     workflow windows
     check windows-exe windows_exe
     check zip-fails zip_fails
-    check rebuild-windows rebuilt windows
+    check rebuild-windows rebuilt windows "$(package build/windows/CPackConfig.cmake).zip"
 fi
 
 echo "builds: $passed passed, $failed failed, $skipped skipped"
