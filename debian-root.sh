@@ -44,9 +44,10 @@ debian_cleanup() {
 }
 
 # Runs a command in the Debian as dev, in an environment of its own, with
-# VAR=VALUE words first for more, and in a PID namespace of its own, so that
-# nothing it started (wineserver) outlives it: as_dev [VAR=VALUE...] COMMAND [ARG...]
+# VAR=VALUE words first for more, and in a PID namespace of its own, with its
+# own proc (LeakSanitizer reads it), so that nothing it started (wineserver)
+# outlives it: as_dev [VAR=VALUE...] COMMAND [ARG...]
 as_dev() {
-    unshare --pid --fork --kill-child chroot "$root" runuser -u dev -- \
+    unshare --pid --fork --kill-child --mount-proc="$root/proc" chroot "$root" runuser -u dev -- \
         env -i HOME=/home/dev USER=dev PATH=/usr/local/bin:/usr/bin:/bin "$@"
 }
