@@ -121,6 +121,7 @@ verify_release() {
     # The lines of a field of the record, without their lead space or comma.
     field() { awk -v f="$1:" '/^[^ ]/ { on = $1 == f } on && /^ / { sub(/^ /, ""); sub(/,$/, ""); print }' "$record"; }
     value() { sed -n "s/^$1: //p" "$record"; }
+    if [ "$(field Checksums-Sha256 | wc -l)" -ne 3 ]; then fail "$record names not three downloads"; fi
 
     while read -r sum size name; do
         [ -f "$dir/$name" ] || fail "$dir holds no $name, which the record names"
