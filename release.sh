@@ -49,6 +49,9 @@ packages() {
         sed -n 's/^ii  *//p' | LC_ALL=C sort
 }
 
+# A file's SHA-256 and size, as the record gives them: sum_size FILE
+sum_size() { echo "$(sha256sum <"$1" | cut -c1-64) $(stat -c %s "$1")"; }
+
 # Both workflows, as dev, in ~/src.
 build() {
     as_dev bash -c 'cd ~/src && cmake --workflow --preset windows && cmake --workflow --preset release' ||
@@ -94,7 +97,7 @@ make_release() {
         done
         echo "Checksums-Sha256:"
         for download in "${downloads[@]}"; do
-            echo " $(sha256sum <"$download" | cut -c1-64) $(stat -c %s "$download") ${download##*/}"
+            echo " $(sum_size "$download") ${download##*/}"
         done
         echo "Installed-Build-Depends:"
         packages | sed 's/^/ /; $!s/$/,/'
@@ -129,7 +132,7 @@ verify_release() {
         if ! (cd "$dir" && sha256sum --quiet --status -c -- "$name.sha256"); then
             differ+=("$name: its .sha256 does not check")
         fi
-        if [ "$(sha256sum <"$dir/$name" | cut -c1-64) $(stat -c %s "$dir/$name")" != "$sum $size" ]; then
+        if [ "$(sum_size "$dir/$name")" != "$sum $size" ]; then
             differ+=("$name: not the sum and size of the record")
         fi
     done < <(field Checksums-Sha256)
