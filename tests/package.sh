@@ -45,7 +45,7 @@ for launcher in "$name"/*.cmd; do
     n=$(wc -c <"$expected")
 
     at "$launcher"
-    launch >out 2>err || fail "the launcher from a console: status $?"
+    launch >out 2>err || fail "the launcher from a console: status $?, stderr: $(cat err)"
     [ ! -s err ] || fail "the launcher from a console wrote to stderr: $(cat err)"
     cmp "$expected" out || fail "the launcher from a console: not the report"
     launch "$click" >out || fail "the launcher as a double-click: status $?"
