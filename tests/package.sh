@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Makes the build's package with CPack, checks it against the checksum beside it,
 # unpacks it in an empty folder whose name holds brackets, spaces and an ampersand,
-# checks that it holds exactly its files, and checks the report of the program
-# found there, and of the ZIP's launcher.
-# usage: package.sh CPACK CMAKE CONFIG NAME EXPECTED PROGRAM [WORD...]
+# checks that it holds exactly its files and that its program needs of the system
+# what its text promises alone, and checks the report of the program found there,
+# and of the ZIP's launcher.
+# usage: package.sh CPACK CMAKE OBJDUMP CONFIG NAME EXPECTED [WORD...] PROGRAM
+#   OBJDUMP: the build's own, or empty for a program that is not shipped
 #   PROGRAM: its path inside the unpacked package, after any emulator's WORDs
 set -eu
 fail() { echo "FAIL: $*"; exit 1; }
-cpack=$1 cmake=$2 config=$3 name=$4 expected=$5
-shift 5
+cpack=$1 cmake=$2 objdump=$3 config=$4 name=$5 expected=$6
+shift 6
 emulator=("${@:1:$#-1}") # the WORDs before PROGRAM
 rm -rf package
 "$cpack" --config "$config" -B package/made >/dev/null
@@ -17,12 +19,35 @@ sha256sum --quiet -c "$name".*.sha256
 read -r _ file <"$name".*.sha256
 mkdir "../unpacked [2] (a & b)" && cd "../unpacked [2] (a & b)"
 "$cmake" -E tar xf "../made/$file"
-case $file in # exactly these files, and no other
-*.zip) files=("$name/LICENSE.txt" "$name/README.txt" "$name/Run Untitled3.cmd" "$name/Untitled3.exe") ;;
-*) files=("$name/bin/Untitled3" "$name/share/doc/Untitled3/LICENSE" "$name/share/doc/Untitled3/README") ;;
+case $file in # exactly these files, and no other; what the program needs
+*.zip)
+    files=("$name/LICENSE.txt" "$name/README.txt" "$name/Run Untitled3.cmd" "$name/Untitled3.exe")
+    needs="KERNEL32.dll msvcrt.dll" glibc=
+    ;;
+*)
+    files=("$name/bin/Untitled3" "$name/share/doc/Untitled3/LICENSE" "$name/share/doc/Untitled3/README")
+    needs=libc.so.6 glibc=GLIBC_2.34
+    ;;
 esac
 if ! diff <(printf '%s\n' "${files[@]}") <(find "$name" -type f | LC_ALL=C sort); then
     fail "the files in $file"
+fi
+
+# The program as shipped: no symbols, the system's DLLs or libraries that its
+# text names, and no symbol of a glibc newer than it says.
+if [ -n "$objdump" ]; then
+    program=${!#}
+    dump() { LC_ALL=C "$objdump" "$1" "$program"; }
+    symbols=$(dump -t | sed -n '/^SYMBOL TABLE:$/,$ { /^no symbols$/d; /./p }')
+    [ "$symbols" = "SYMBOL TABLE:" ] || fail "$program has symbols; the first: $(sed -n 2p <<<"$symbols")"
+    needed=$(dump -p | sed -nE 's/^[[:space:]]*(NEEDED[[:space:]]+|DLL Name: )//p' | paste -sd ' ')
+    [ "$needed" = "$needs" ] || fail "$program needs $needed, not $needs alone"
+    if [ -n "$glibc" ]; then
+        newest=$(dump -T | grep -o 'GLIBC_[0-9.]*' | sort -uV | tail -n 1)
+        [ -n "$newest" ] || fail "objdump found no GLIBC version in $program"
+        [ "$(printf '%s\n' "$newest" "$glibc" | sort -V | tail -n 1)" = "$glibc" ] ||
+            fail "$program needs $newest, newer than $glibc"
+    fi
 fi
 
 # The launcher, started by its full path from another folder, as cmd /c starts
