@@ -1,23 +1,21 @@
 #!/usr/bin/env bash
 # Builds the program every way the project builds it, each with its workflow
-# preset, and checks what no build's tests see. In this order: default (g++),
-# clang and asan (the sanitizers), with their tests; release, the Linux
-# downloads; the checks
-#   run              the README's first command prints the report and nothing
-#                    else, and the program needs of the system glibc 2.34 alone
-#   docs             README.md and the packages' texts show the report as it is,
-#                    the docs name only presets that exist, and README.md gives
-#                    the count of builds that this script makes
-#   source           the source package holds exactly the files git tracks, and
-#                    has the same bytes from a clone whose git writes CRLF
-#   rebuild-release  the Linux downloads, made again from the source package;
-# then windows, Untitled3.exe with its tests under Wine and the ZIP, and
-#   windows-exe      Untitled3.exe is stripped and needs the system's DLLs only
-#   zip-fails        a zip that fails leaves neither a ZIP nor its .sha256
-#   rebuild-windows  the ZIP, made again from the source package.
-# A build or check whose tools are missing, or whose tests were skipped, counts
-# as skipped, with the package that brings what it lacks; with CI=true a skip
-# fails the run, so CI can never pass on less than everything.
+# preset and that build's own tests, and checks what spans builds. In this order:
+#   default, clang, asan  the native workflows, with their tests
+#   release               the Linux .tar.gz and the source package
+#   docs                  README.md and the packages' texts show the report as
+#                         it is, the build preset run prints it alone, and the
+#                         docs name only presets that exist
+#   source                the source package holds exactly the files git tracks,
+#                         and has the same bytes from a clone whose git writes CRLF
+#   rebuild-release       the Linux downloads, made again from the source package
+#   windows               Untitled3.exe with its tests under Wine, and the ZIP
+#   zip-fails             a zip that fails leaves neither a ZIP nor its .sha256
+#   rebuild-windows       the ZIP, made again from the source package.
+# Each counts as passed, failed or skipped: skipped where a tool that it needs
+# is missing, named with the package that brings it, or where its build skipped
+# tests. With CI=true a skip fails the run, so CI can never pass on less than
+# everything.
 set -u -o pipefail
 cd "$(dirname "$0")" || exit 1
 passed=0 failed=0 skipped=0
@@ -26,69 +24,56 @@ tmp=$(mktemp -d -p /dev/shm 'check [2] (otra).XXXXXX' 2>/dev/null || mktemp -d -
 trap 'rm -rf "$tmp"' EXIT
 log=$tmp/log
 
-# Whether a tool is here; where not, counts the build as skipped and names the
-# package to install: have NAME TOOL PACKAGE
-have() {
-    command -v "$2" >/dev/null && return
-    echo "=== $1: skipped: no $2 (apt-get install $3)"
-    skipped=$((skipped + 1))
-    return 1
-}
-
 # The file name, without its ending, of the package a CPack configuration makes.
 package() { sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$1"; }
 
-# Counts a check that passes or fails: check NAME COMMAND...
+# Runs a build or check and counts it: skipped where a tool that it needs is
+# missing or where it returns 77, else passed or failed.
+# check NAME [--needs TOOL:PACKAGE]... COMMAND...
 check() {
-    echo "=== $1"
-    if "${@:2}"; then
-        passed=$((passed + 1))
-    else
-        echo "=== $1: failed"
-        failed=$((failed + 1))
+    local name=$1 status=0
+    shift
+    echo "=== $name"
+    while [ "$1" = --needs ]; do
+        if ! command -v "${2%%:*}" >/dev/null; then
+            echo "no ${2%%:*} (apt-get install ${2#*:})"
+            status=77
+        fi
+        shift 2
+    done
+    if [ "$status" -eq 0 ]; then
+        "$@"
+        status=$?
     fi
+    case $status in
+    0) passed=$((passed + 1)) ;;
+    77) echo "=== $name: skipped"; skipped=$((skipped + 1)) ;;
+    *) echo "=== $name: failed"; failed=$((failed + 1)) ;;
+    esac
 }
 
-# Runs a workflow preset and counts it; where tests were skipped, as skipped.
+# A workflow preset; 77 where CTest skipped tests, each named with its reason.
 workflow() {
-    echo "=== $1"
-    if ! cmake --workflow --preset "$1" | tee "$log"; then
-        echo "=== $1: failed"
-        failed=$((failed + 1))
-    elif grep -q '(Skipped)' "$log"; then
-        echo "=== $1: some tests were skipped:"
+    cmake --workflow --preset "$1" | tee "$log" || return 1
+    if grep -q '(Skipped)' "$log"; then
         grep -h '^skipped:' "build/$1/Testing/Temporary/LastTest.log" | sort | uniq -c
-        skipped=$((skipped + 1))
-    else
-        passed=$((passed + 1))
-    fi
-}
-
-# The README's first command, and what the program it builds needs of the system.
-run_alone() {
-    local exe=build/release/Untitled3 needed glibc
-    cmake --preset release >/dev/null || return 1
-    cmake --build --preset run | cmp tests/report.txt - || return 1
-    needed=$(LC_ALL=C objdump -p "$exe" | awk '$1 == "NEEDED" { print $2 }')
-    glibc=$(LC_ALL=C objdump -T "$exe" | grep -o 'GLIBC_[0-9.]*' | sort -V | tail -n 1)
-    if [ "$needed" != libc.so.6 ] || [ "$glibc" != GLIBC_2.34 ]; then
-        echo "$exe needs $needed, up to $glibc: not glibc 2.34 alone"
-        return 1
+        return 77
     fi
 }
 
 # The report as README.md shows it, in UTF-8, and as the packages' texts show
-# it, as a console does: tabs expanded, indented, no trailing space. Each
-# preset that README.md and HACKING.md name exists for its command, and
-# README.md gives the count of builds that this script makes.
+# it, as a console does: tabs expanded, indented, no trailing space; as the
+# build preset run prints it, alone. Each preset that README.md and HACKING.md
+# name exists for its command.
 docs() {
-    local report doc missing builds
+    local report doc missing
     report=$(iconv -f ISO-8859-1 -t UTF-8 tests/report.txt) || return 1
     shown() { sed -n 's/\r$//; /^ *Numero de monedas (algoritmo voraz)/,/^ *Numero de monedas (programaci/p' "$1"; }
     diff <(echo "$report") <(shown README.md) || return 1
     for doc in packaging/README.txt packaging/README-Linux.txt; do
         diff <(echo "$report" | expand | sed 's/ *$//; s/^./    &/') <(shown "$doc") || return 1
     done
+    cmake --build --preset run | cmp tests/report.txt - || return 1
     # Presets as KIND NAME: those named (cmake --build --preset run is "build run"), and those there are.
     named() {
         grep -ohE '(cmake( --build| --workflow)?|ctest|cpack) --preset [a-z]+' README.md HACKING.md |
@@ -98,11 +83,6 @@ docs() {
     missing=$(comm -23 <(named) <(there)) || return 1
     if [ -n "$missing" ]; then
         printf '%s\n' "README.md or HACKING.md names presets that do not exist (kind, name):" "$missing"
-        return 1
-    fi
-    builds=$(grep -cE '^ *([a-z].* && )?(workflow|check) [a-z]' check.sh)
-    if ! grep -q "builds: $builds passed, 0 failed, 0 skipped" README.md; then
-        echo "README.md does not give the count of builds that check.sh makes, $builds"
         return 1
     fi
 }
@@ -135,43 +115,39 @@ source_package() (
     cmp "$made" "build/release/$name.tar.gz"
 )
 
-# The downloads of a workflow, made again from the source package unpacked
-# elsewhere (on another file system, where /dev/shm is one) with new file times
-# and no git history, with no SOURCE_DATE_EPOCH, under umask 077 and in another
-# time zone: the same bytes, and the same .sha256, which checks.
-# rebuilt PRESET DOWNLOAD...
+# The packages of a build, made again without its tests from the source package
+# unpacked elsewhere (on another file system, where /dev/shm is one) with new
+# file times and no git history, with no SOURCE_DATE_EPOCH, under umask 077 and
+# in another time zone: the same bytes, and the same .sha256, which checks.
+# rebuilt PRESET PACKAGE-PRESET...
 rebuilt() (
-    local ours=$PWD/build/$1 source copy=$tmp/rebuilt-$1 file
+    local ours=$PWD/build/$1 source copy=$tmp/rebuilt-$1 file made
     source=$PWD/build/release/$(package build/release/CPackSourceConfig.cmake).tar.gz
     umask 077
     unset SOURCE_DATE_EPOCH
     export TZ=JST-9
     mkdir "$copy" && tar -xzmf "$source" -C "$copy" --strip-components=1 && cd "$copy" || exit 1
-    if ! cmake --workflow --preset "$1" >"$copy.log" 2>&1; then
+    remade() {
+        cmake --preset "$1" && cmake --build --preset "$1" || return 1
+        for preset in "${@:2}"; do
+            cpack --preset "$preset" || return 1
+        done
+    }
+    if ! remade "$@" >"$copy.log" 2>&1; then
         cat "$copy.log"
-        echo "the workflow $1 failed in the unpacked source package"
+        echo "$1 failed in the unpacked source package"
         exit 1
     fi
-    cd "build/$1" || exit 1
-    for file in "${@:2}"; do
-        cmp "$ours/$file" "$file" && cmp "$ours/$file.sha256" "$file.sha256" || exit 1
-        sha256sum --quiet -c "$file.sha256" || exit 1
+    cd "build/$1" && made=(Untitled3-*) || exit 1
+    if [ ${#made[@]} -ne $((2 * ($# - 1))) ]; then
+        echo "made other than a package and its .sha256 for each of ${*:2}: ${made[*]}"
+        exit 1
+    fi
+    for file in "${made[@]}"; do
+        cmp "$ours/$file" "$file" || exit 1
     done
+    sha256sum --quiet -c ./*.sha256
 )
-
-# The Windows executable as released.
-windows_exe() {
-    local exe=build/windows/Untitled3.exe dlls
-    if ! LC_ALL=C x86_64-w64-mingw32-objdump -t "$exe" | grep -qx 'no symbols'; then
-        echo "$exe has symbols"
-        return 1
-    fi
-    dlls=$(LC_ALL=C x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | paste -sd ' ')
-    if [ "$dlls" != "KERNEL32.dll msvcrt.dll" ]; then
-        echo "$exe needs $dlls"
-        return 1
-    fi
-}
 
 # A zip that writes part of an archive and fails makes cpack fail, and leaves in
 # the output folder no ZIP and no .sha256, not even those of an earlier run.
@@ -207,21 +183,17 @@ STUB
     done
 )
 
-workflow default
-have clang clang++ clang && workflow clang
-workflow asan
-workflow release
-check run run_alone
+check default workflow default
+check clang --needs clang++:clang workflow clang
+check asan workflow asan
+check release workflow release
 check docs docs
 check source source_package
-check rebuild-release rebuilt release "$(package build/release/CPackConfig.cmake).tar.gz" \
-    "$(package build/release/CPackSourceConfig.cmake).tar.gz"
-if have windows x86_64-w64-mingw32-g++-win32 g++-mingw-w64-x86-64-win32 && have windows zip zip; then
-    workflow windows
-    check windows-exe windows_exe
-    check zip-fails zip_fails
-    check rebuild-windows rebuilt windows "$(package build/windows/CPackConfig.cmake).zip"
-fi
+check rebuild-release rebuilt release release source
+mingw=(--needs x86_64-w64-mingw32-g++-win32:g++-mingw-w64-x86-64-win32 --needs zip:zip)
+check windows "${mingw[@]}" workflow windows
+check zip-fails "${mingw[@]}" zip_fails
+check rebuild-windows "${mingw[@]}" rebuilt windows windows
 
 echo "builds: $passed passed, $failed failed, $skipped skipped"
 if [ "$skipped" -ne 0 ]; then
