@@ -9,7 +9,10 @@ set -u
 program=$1 reference=$2
 missing=0
 for need in valgrind:valgrind strace:strace /usr/bin/time:time; do # tool:package
-    command -v "${need%:*}" >/dev/null || { echo "skipped: no ${need%:*} (apt-get install ${need#*:})"; missing=1; }
+    if ! command -v "${need%:*}" >/dev/null; then
+        echo "skipped: no ${need%:*} (apt-get install ${need#*:})"
+        missing=1
+    fi
 done
 [ "$missing" -eq 0 ] || exit 77
 dir=$(mktemp -d) || exit 1
