@@ -100,16 +100,17 @@ manifest() (
 # How the source package differs from the commit's files, with SOURCE_DATE_EPOCH
 # holding the commit's date, a line each: source_differs PACKAGE COMMIT
 source_differs() {
-    local top=${1##*/} path want got
+    local top=${1##*/} at=$work/source path want got
     top=${top%.tar.gz}
-    mkdir "$work/commit" "$work/package" &&
-        repo -c core.autocrlf=false archive --prefix="$top/" "$2" | tar -x -C "$work/commit" &&
-        repo log -1 --format=%ct "$2" >"$work/commit/$top/SOURCE_DATE_EPOCH" || return 1
-    if ! tar -xzf "$1" -C "$work/package" --no-same-owner 2>/dev/null; then
+    # Unpacked where no one else can reach what it may hold.
+    mkdir -m 700 "$at" && mkdir "$at/commit" "$at/package" &&
+        repo -c core.autocrlf=false archive --prefix="$top/" "$2" | tar -x -C "$at/commit" &&
+        repo log -1 --format=%ct "$2" >"$at/commit/$top/SOURCE_DATE_EPOCH" || return 1
+    if ! tar -xzf "$1" -C "$at/package" --no-same-owner 2>/dev/null; then
         echo "cannot be unpacked"
         return
     fi
-    LC_ALL=C join -t $'\t' -a 1 -a 2 -e none -o 0,1.2,2.2 <(manifest "$work/commit") <(manifest "$work/package") |
+    LC_ALL=C join -t $'\t' -a 1 -a 2 -e none -o 0,1.2,2.2 <(manifest "$at/commit") <(manifest "$at/package") |
         while IFS=$'\t' read -r path want got; do
             if [ "$want" = none ]; then
                 echo "adds $path, which the commit does not hold"
