@@ -63,8 +63,9 @@ debian_cleanup() {
     fi
 }
 
-# Runs a command in the background, in a PID namespace of its own, and waits
-# for it, so that a signal stops the wait at once: step [UNSHARE-OPTION...] -- COMMAND...
+# Runs a command in the background, in a PID namespace of its own, which
+# nothing it started (wineserver) outlives, and waits for it, so that a signal
+# stops the wait at once: step [UNSHARE-OPTION...] -- COMMAND...
 step() {
     local options=() status=0
     while [ "$1" != -- ]; do
