@@ -223,11 +223,17 @@ verify_release() {
     # The lines of a field of the record, without their lead space or comma.
     field() { awk -v f="$1:" '/^[^ ]/ { on = $1 == f } on && /^ / { sub(/^ /, ""); sub(/,$/, ""); print }' "$record"; }
     value() { sed -n "s/^$1: //p" "$record"; }
+    # The verdict that the release does not hold, each fault named: does_not_hold [WHEN]
+    does_not_hold() {
+        printf 'release.sh: %s\n' "${faults[@]}" "${unsure[@]}" >&2
+        echo "release.sh: the release in $dir does not hold$*" >&2
+        exit 1
+    }
 
     # With nothing built: the files as published, and the commit they come from.
     if [ "$(field Checksums-Sha256 | wc -l)" -ne 3 ]; then faults+=("the record names not three downloads"); fi
     while read -r sum size name; do
-        case $name in *-Source.tar.gz) source=$name ;; esac
+        case $name in */*) ;; *-Source.tar.gz) source=$name ;; esac
         if [[ $name == */* ]] || [ ! -f "$dir/$name" ]; then
             faults+=("$name: not in $dir, though the record names it")
             continue
@@ -265,11 +271,7 @@ verify_release() {
             faults+=("$source $line")
         done <"$work/differs"
     fi
-    if [ ${#faults[@]} -gt 0 ]; then
-        printf 'release.sh: %s\n' "${faults[@]}" "${unsure[@]}" >&2
-        echo "release.sh: the release in $dir does not hold; nothing was built" >&2
-        exit 1
-    fi
+    if [ ${#faults[@]} -gt 0 ]; then does_not_hold "; nothing was built"; fi
     if [ ${#unsure[@]} -gt 0 ]; then
         printf 'release.sh: %s\n' "${unsure[@]}" >&2
         fail "nothing was built: no verdict"
@@ -311,11 +313,7 @@ verify_release() {
             faults+=("$name: made again, it differs from the published file")
         fi
     done < <(field Checksums-Sha256)
-    if [ ${#faults[@]} -gt 0 ]; then
-        printf 'release.sh: %s\n' "${faults[@]}" >&2
-        echo "release.sh: the release in $dir does not hold" >&2
-        exit 1
-    fi
+    if [ ${#faults[@]} -gt 0 ]; then does_not_hold; fi
     tags=$(repo tag --points-at "$commit" | paste -sd ' ')
     echo "release.sh: the three downloads in $dir, made again from commit $commit${tags:+ (tagged $tags)}" \
         "in the Debian of their record, are the same byte for byte"
