@@ -91,7 +91,7 @@ repo() { GIT_OPTIONAL_LOCKS=0 "${as_owner[@]}" git -C "$here" "$@"; }
 # A file's SHA-256 and size, as the record gives them: sum_size FILE
 sum_size() { echo "$(sha256sum <"$1" | cut -c1-64) $(stat -c %s "$1")"; }
 
-# The three downloads of a commit, named with the version its CMakeLists.txt sets: downloads COMMIT
+# Sets $version, as a commit's CMakeLists.txt sets it, and $downloads, named with it: downloads COMMIT
 downloads() {
     version=$(repo show "$1:CMakeLists.txt" | sed -n 's/^project(Untitled3 VERSION \([0-9.]*\) .*/\1/p')
     [ -n "$version" ] || fail "commit $1 sets no version in its CMakeLists.txt"
