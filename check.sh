@@ -99,7 +99,8 @@ source_package() (
     # Checked out last, so that the changes to .gitattributes count too.
     git clone -q --no-checkout -c core.autocrlf=true . "$copy" &&
         git -C "$copy" reset -q "$(git rev-parse HEAD)" &&
-        git diff --binary HEAD | git -C "$copy" apply --cached --allow-empty &&
+        git diff --binary --no-ext-diff --no-color --src-prefix=a/ --dst-prefix=b/ HEAD |
+        git -C "$copy" apply --cached --allow-empty --whitespace=nowarn &&
         git -C "$copy" checkout-index -a && cd "$copy" || exit 1
     mkdir out && echo token=abc >.env && touch notes.txt out/CMakeCache.txt && echo '*' >out/.gitignore || exit 1
     cmake --preset release >/dev/null && cpack --preset source >/dev/null || exit 1

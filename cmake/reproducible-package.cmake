@@ -23,7 +23,8 @@ if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
   set(from "the environment's SOURCE_DATE_EPOCH")
 elseif(EXISTS "${source_dir}/.git")
   # Git history that git cannot read is an error, never a reason for another date.
-  execute_process(COMMAND git -C "${source_dir}" log -1 --format=%ct
+  # The commit as it is, whatever replace refs or log.showSignature say.
+  execute_process(COMMAND git --no-replace-objects -C "${source_dir}" log -1 --no-show-signature --format=%ct
                   RESULT_VARIABLE failed OUTPUT_VARIABLE date ERROR_VARIABLE why
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(failed)
