@@ -97,7 +97,8 @@ sum_size() { echo "$(sha256sum <"$1" | cut -c1-64) $(stat -c %s "$1")"; } # a fi
 work=$(mktemp -d -p /var/tmp release.sh.XXXXXX) || fail "cannot make a work folder in /var/tmp"
 taken='' made='' files=() writer=()
 trap 'set +e; if [ -n "$taken" ]; then in_dir rm -f -- "${files[@]}"; fi 2>/dev/null
-    if [ -n "$made" ]; then "${writer[@]}" rmdir -- "$dir"; fi; chmod -R u+rwX "$work" 2>/dev/null; rm -rf "$work"' EXIT
+    if [ -n "$made" ] && [ "$(stat -c %d:%i -- "$dir")" = "$dir_id" ]; then "${writer[@]}" rmdir -- "$dir"; fi 2>/dev/null
+    chmod -R u+rwX "$work" 2>/dev/null; rm -rf "$work"' EXIT
 # Ends the script as the signal would, once mmdebstrap, if it runs, has ended
 # all it started and removed its Debian (TERM: apt-get waits out INT): interrupted NAME
 interrupted() {
@@ -130,8 +131,7 @@ debian() {
     TMPDIR=/var/tmp mmdebstrap --mode=unshare --keyring="$keyring" --skip=check/signed-by "${options[@]}" \
         --customize-hook="tar-in $work/in.tar /" --customize-hook="chroot \"\$1\" bash /release.sh --in-debian $1" \
         --customize-hook="sync-out /out $work/out" -- "$suite" /dev/null "${@:2}" </dev/null >"$work/log" 2>&1 &
-    running=$!
-    set +m
+    running=$! && set +m
     wait "$running" || status=$?
     running=
     if [ "$status" -ne 0 ]; then grep -v '^I: ' "$work/log" | cut -c 1-200 >&2; fi
@@ -192,7 +192,7 @@ make_release() {
     # shellcheck disable=SC2064 # the signal's name, fixed now
     for signal in INT TERM HUP; do trap "held=$signal" "$signal"; done
     tar -cf - -- "${files[@]}" | in_dir tar -xf - --no-same-owner || status=$?
-    if [ -n "$made" ]; then in_dir chmod 755 . || status=$?; fi
+    if [ -n "$made" ] && [ "$status" -eq 0 ]; then in_dir chmod 755 . || status=$?; fi
     if [ -n "$held" ]; then interrupted "$held"; fi
     if [ "$status" -ne 0 ]; then fail "could not write the release into $dir"; fi
     taken='' made=''
