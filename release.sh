@@ -10,11 +10,11 @@
 #     DIR is made closed to others, or is empty, its user's own (under sudo the
 #     sudo user's, who writes it) and no other user's to write.
 #   ./release.sh verify DIR [SOURCE...]
-#     Trusts the clone, never DIR: checks every byte and field of the record
+#     Trusts the clone, never DIR: checks the record's every byte and field
 #     against make's form and the commit (HEAD, where a tag names HEAD), and the
-#     files against the record; builds the commit in a Debian of exactly the
-#     record's packages, from the archives below or the apt lines SOURCE ('deb
-#     URI SUITE COMPONENT'), and compares the downloads.
+#     files against it; builds the commit in a Debian of exactly its packages,
+#     from the archives below or the apt lines SOURCE ('deb URI SUITE
+#     COMPONENT'), and compares the downloads.
 # Exits, for make: 0 made, 1 not; for verify: 0 the release holds, 1 it does not
 # (each fault named), 2 no verdict (a usage error, a version the archive lacks,
 # a commit no branch or tag reaches, another architecture, a record of another
@@ -27,7 +27,7 @@ export LC_ALL=C
 
 # In the Debian, as root: builds /src as dev (for make with install-deps.sh's packages
 # and tests), and puts into /out the downloads, the archives' dates and the packages.
-if [ "${1:-}" = --in-debian ]; then # make|verify
+if [ "$0" = /release.sh ] && [ "${1:-}" = --in-debian ]; then # make|verify
     useradd -m dev && mv /src /home/dev/src && chown -R dev:dev /home/dev/src
     steps=("cmake --preset windows" "cmake --build --preset windows" "cpack --preset windows")
     if [ "$2" = make ]; then /home/dev/src/install-deps.sh release; steps=("cmake --workflow --preset windows"); fi
@@ -95,9 +95,9 @@ tags() { repo for-each-ref --points-at "$1" --format='%(refname:strip=2)' refs/t
 sum_size() { echo "$(sha256sum <"$1" | cut -c1-64) $(stat -c %s "$1")"; } # a file's, as the record has them: sum_size FILE
 
 work=$(mktemp -d -p /var/tmp release.sh.XXXXXX) || fail "cannot make a work folder in /var/tmp"
-taken='' made='' files=() writer=()
+taken='' made='' dir_id='' files=() writer=()
 trap 'set +e; if [ -n "$taken" ]; then in_dir rm -f -- "${files[@]}"; fi 2>/dev/null
-    if [ -n "$made" ] && [ "$(stat -c %d:%i -- "$dir")" = "$dir_id" ]; then "${writer[@]}" rmdir -- "$dir"; fi 2>/dev/null
+    if [ -n "$made" ] && [ "$(stat -c "%u %d:%i" -- "$dir")" = "$dir_id" ]; then "${writer[@]}" rmdir -- "$dir"; fi 2>/dev/null
     chmod -R u+rwX "$work" 2>/dev/null; rm -rf "$work"' EXIT
 # Ends the script as the signal would, once mmdebstrap, if it runs, has ended
 # all it started and removed its Debian (TERM: apt-get waits out INT): interrupted NAME
@@ -109,7 +109,6 @@ interrupted() {
 }
 # shellcheck disable=SC2064 # the signal's name, fixed now
 for signal in INT TERM HUP; do trap "interrupted $signal" "$signal"; done
-
 # The commit's files with SOURCE_DATE_EPOCH under src/ in $work/in.tar, and this script;
 # $version, as its CMakeLists.txt sets it or empty, and $downloads: sources COMMIT
 sources() {
@@ -120,7 +119,6 @@ sources() {
     dated %ct "$1" >"$work/in/src/SOURCE_DATE_EPOCH"
     tar -rf "$work/in.tar" -C "$work/in" src/SOURCE_DATE_EPOCH release.sh
 }
-
 # Builds $work/in.tar in a Debian made with $options from the archives SOURCE, into
 # $work/out; mmdebstrap's messages go to $work/log, on failure to stderr, and a
 # signal reaches its process group whole: debian make|verify SOURCE...
@@ -132,15 +130,13 @@ debian() {
         --customize-hook="tar-in $work/in.tar /" --customize-hook="chroot \"\$1\" bash /release.sh --in-debian $1" \
         --customize-hook="sync-out /out $work/out" -- "$suite" /dev/null "${@:2}" </dev/null >"$work/log" 2>&1 &
     running=$! && set +m
-    wait "$running" || status=$?
-    running=
+    wait "$running" || status=$?; running=
     if [ "$status" -ne 0 ]; then grep -v '^I: ' "$work/log" | cut -c 1-200 >&2; fi
     return "$status"
 }
-
 # COMMAND as DIR's writer in the folder made or taken, wherever its path leads now: in_dir COMMAND...
 in_dir() (
-    if ! cd -P -- "$dir" 2>/dev/null || [ "$(stat -c %d:%i .)" != "$dir_id" ]; then fail "$dir is not the folder it was"; fi
+    if ! cd -P -- "$dir" 2>/dev/null || [ "$(stat -c '%u %d:%i' .)" != "$dir_id" ]; then fail "$dir is not the folder it was"; fi
     "${writer[@]}" "$@"
 )
 
@@ -162,15 +158,14 @@ make_release() {
     if [ -L "$dir" ] || { [ -e "$dir" ] && [ ! -d "$dir" ]; }; then fail "$dir is not a folder"; fi
     if [ -d "$dir" ]; then
         [ -z "$(ls -A -- "$dir")" ] || fail "$dir is not empty"
-        read -r owner mode < <(stat -c '%u %a' -- "$dir")
-        [ "$owner" = "$uid" ] || fail "$dir is not the folder of uid $uid, who writes the release"
-        if ((8#$mode & 8#022)); then fail "other users can write into $dir"; fi
     else
         "${writer[@]}" mkdir -m 700 -- "$dir" 2>/dev/null || fail "cannot make the folder $dir"
         made=1
     fi
-    dir_id=$(stat -c %d:%i -- "$dir") taken=1
-    options=(--variant=minbase)
+    read -r owner mode name < <(stat -c '%u %a %d:%i' -- "$dir")
+    [ "$owner" = "$uid" ] || fail "$dir is not the folder of uid $uid, who writes the release"
+    if ((8#$mode & 8#022)); then fail "other users can write into $dir"; fi
+    dir_id="$owner $name" taken=1 options=(--variant=minbase)
     debian make "${archives[@]}" || fail "mmdebstrap could not make the Debian, or the build in it failed"
     cd "$work/out"
     ls -- "${files[@]:0:6}" >/dev/null || fail "the build did not make all of ${files[*]:0:6}"
@@ -202,7 +197,7 @@ make_release() {
 
 verify_release() {
     local records record got=$work/got lines=() faults=() forms=() form=() line i name sum members wanted='' prev='' head=''
-    local commit='' committed built on dates sums packages listed=() recorded=() mirrors=("${@:3}")
+    local commit='' committed built built_at time dates sums packages listed=() recorded=() mirrors=("${@:3}")
     [ -d "$dir" ] || fail "no folder $dir"
     records=("$dir"/Untitled3-*.buildinfo)
     [ ${#records[@]} -eq 1 ] || fail "$dir holds ${#records[@]} records Untitled3-X.Y.buildinfo, where a release has one"
@@ -210,8 +205,7 @@ verify_release() {
     # Ends where a fault was found, naming each and any of the record's form: judge [WHEN]
     judge() {
         if [ ${#faults[@]} -eq 0 ]; then return; fi
-        printf 'release.sh: %s\n' "${faults[@]}" "${forms[@]}" "the release in $dir does not hold$*" >&2
-        exit 1
+        printf 'release.sh: %s\n' "${faults[@]}" "${forms[@]}" "the release in $dir does not hold$*" >&2; exit 1
     }
     # A regular file of DIR, of at most LIMIT bytes, copied once into $got; else a fault: read_in NAME LIMIT
     mkdir "$got"
@@ -242,13 +236,13 @@ verify_release() {
         "Build-Architecture: *" "Build-Archives:" "${archives[@]/#/ }" "Archive-Dates:")
     for line in "${archives[@]}"; do read -r _ _ name _ <<<"$line" && form+=(" $name: *"); done
     form+=("Checksums-Sha256:" " *" " *" " *" "Installed-Build-Depends:" " *")
-    for i in "${!form[@]}"; do
+    for ((i = 0; i < ${#form[@]} || i < ${#lines[@]}; i++)); do # the lines past the form are packages
         # shellcheck disable=SC2053 # a pattern, where * stands for any value
-        if [[ ${lines[i]-(none)} != ${form[i]} ]]; then forms+=("$record, line $((i + 1)): '${lines[i]-}', where make writes '${form[i]}'"); break; fi
+        if [[ ${lines[i]-(none)} != ${form[i]- *} ]]; then forms+=("$record, line $((i + 1)): '${lines[i]-}', where make writes '${form[i]- *}'"); break; fi
     done
-    # The record's values, by name: the first field NAME's, and the lines of a list as they stand.
-    value() { printf '%s\n' "${lines[@]}" | sed -n "/^$1: /{s///p;q}"; } # value NAME
-    items() { printf '%s\n' "${lines[@]}" | awk -v f="$1:" '/^[^ ]/ { on = $0 == f; next } on'; } # items NAME
+    # The record's values, by name: value NAME, the first field NAME's; items NAME, a list's lines as they stand.
+    value() { printf '%s\n' "${lines[@]}" | awk -v f="$1: " 'index($0, f) == 1 && !n++ { print substr($0, length(f) + 1) }'; }
+    items() { printf '%s\n' "${lines[@]}" | awk -v f="$1:" '/^[^ ]/ { on = $0 == f; next } on'; }
     commit=$(value Commit) built=$(value Build-Date) on=$(value Build-Architecture)
     mapfile -t dates < <(items Archive-Dates)
     mapfile -t sums < <(items Checksums-Sha256)
@@ -259,9 +253,11 @@ verify_release() {
     if [ -n "$name" ] && [ "$commit" != "$head" ]; then
         faults+=("the clone is at $head, tagged $name, and the record names commit '$commit': not the release of $name")
     fi
-    judge "; nothing was built"
     # The commit, in the project's history, names the files of the release.
-    if ! repo cat-file -e "$commit^{commit}" 2>/dev/null ||
+    name=$(repo cat-file -t "$commit" 2>/dev/null) || name=''
+    if [ -n "$name" ] && [ "$name" != commit ]; then faults+=("$record: Commit '$commit' names a $name, not a commit"); fi
+    judge "; nothing was built"
+    if [ -z "$name" ] ||
         [ -z "$(repo for-each-ref --contains "$commit" refs/heads refs/remotes refs/tags)" ]; then
         fail "no branch or tag of the clone $here reaches the record's commit $commit: fetch the project's branches" \
             "and tags (git fetch --tags origin), then verify again; nothing was built: no verdict"
@@ -273,12 +269,19 @@ verify_release() {
     if [ "$(value Version)" != "$version" ]; then faults+=("$record: Version '$(value Version)', where the commit sets $version"); fi
     committed=$(dated '%cI (%ct)' "$commit")
     if [ "$(value Commit-Date)" != "$committed" ]; then faults+=("$record: Commit-Date '$(value Commit-Date)', not $committed"); fi
-    is_date() { [ "$(date -u -d "$1" "$2" 2>/dev/null)" = "$1" ]; } # as date's FORMAT writes it: is_date VALUE FORMAT
-    if ! is_date "$built" -R || [ "$(date -u -d "$built" +%s)" -gt "$(date +%s)" ]; then
-        faults+=("$record: Build-Date '$built', not a date of make's form, no later than now")
+    # A date of make's form in ZONE, in seconds, read by date only once it has that form: seconds VALUE ZONE
+    seconds() {
+        [[ $1 =~ ^[A-Z][a-z]{2},\ [0-9]{2}\ [A-Z][a-z]{2}\ [0-9]{4}\ [0-9]{2}:[0-9]{2}:[0-9]{2}\ "$2"$ ]] &&
+            [ "$(date -u -d "$1" "+%a, %d %b %Y %H:%M:%S $2")" = "$1" ] && date -d "$1" +%s
+    }
+    built_at=$(seconds "$built" +0000) || built_at=0
+    if [ "$built_at" -lt "$(dated %ct "$commit")" ] || [ "$built_at" -gt "$(date +%s)" ]; then
+        faults+=("$record: Build-Date '$built', not a date of make's form between the commit's and now")
     fi
     [[ $on =~ ^[a-z0-9][a-z0-9-]*$ ]] || faults+=("$record: Build-Architecture '$on', not an architecture")
-    for line in "${dates[@]}"; do is_date "${line#*: }" '+%a, %d %b %Y %H:%M:%S UTC' || forms+=("$record: '$line', no date"); done
+    for line in "${dates[@]}"; do
+        if ! time=$(seconds "${line#*: }" UTC) || [ "$time" -gt "$built_at" ]; then faults+=("$record: '$line', not before the build"); fi
+    done
     for i in "${!sums[@]}"; do
         if [[ ${sums[i]} =~ ^\ ([0-9a-f]{64}\ [0-9]+)\ ([^ ]+)$ ]]; then recorded+=("${BASH_REMATCH[1]}") listed+=("${BASH_REMATCH[2]}")
         else recorded+=('') listed+=("('${sums[i]}': no sum, size and name)"); fi
@@ -290,9 +293,9 @@ verify_release() {
     for i in "${!packages[@]}"; do
         line=${packages[i]}
         if [ "$i" -eq $((${#packages[@]} - 1)) ]; then line+=,; fi
-        if ! [[ $line =~ ^\ (([a-z0-9][a-z0-9+.-]+):("$on"|all))\ \(=\ ([0-9][A-Za-z0-9.+~:-]*)\),$ ]] ||
-            ! [[ ${BASH_REMATCH[1]} > $prev ]]; then
-            faults+=("$record: '${packages[i]}', not NAME:$on or NAME:all (= VERSION), each once, in make's order")
+        if ! [[ $line =~ ^\ (([a-z0-9][a-z0-9+.-]+):("$on"|all))\ \(=\ ([0-9]([A-Za-z0-9.+~:-]*[A-Za-z0-9~])?)\),$ ]] ||
+            ! [[ ${BASH_REMATCH[1]} > $prev ]] || [ "${BASH_REMATCH[2]}" = "${prev%%:*}" ]; then
+            faults+=("$record: '${packages[i]}', not NAME:$on or NAME:all (= VERSION), each name once, in make's order")
             break
         fi
         prev=${BASH_REMATCH[1]} wanted+=${wanted:+,}${BASH_REMATCH[2]}=${BASH_REMATCH[4]}
@@ -327,7 +330,7 @@ verify_release() {
     judge "; nothing was built"
     if [ "$on" != "$arch" ]; then fail "the release was made on $on, and this machine is $arch; nothing was built: no verdict"; fi
     if [ ${#mirrors[@]} -eq 0 ]; then mirrors=("${archives[@]}"); fi
-    options=(--variant=custom --include="$wanted")
+    options=(--variant=custom --include="$wanted" --aptopt='APT::Cmd::Pattern-Only "true"') # names, never patterns
     if ! debian verify "${mirrors[@]}"; then
         if ! grep -q "^E: Version '.*' for '.*' was not found$" "$work/log"; then
             fail "mmdebstrap could not make the Debian of the record, or the build in it failed: no verdict"
@@ -336,12 +339,9 @@ verify_release() {
             echo "release.sh: the archive no longer has these versions of the record:"
             sed -n "s/^E: Version '\(.*\)' for '\(.*\)' was not found$/    \2 \1/p" "$work/log"
             echo "Take every package from Debian's snapshot archive of the build's date:"
+            line="deb [check-valid-until=no] http://snapshot.debian.org/archive/\\1/$(date -u -d "$built" +%Y%m%dT%H%M%SZ) "
             printf '    %s verify %s' "${self@Q}" "${dir@Q}"
-            for line in "${archives[@]}"; do
-                [[ $line =~ ^deb\ [^\ ]*/(debian[^\ ]*)\ (.*)$ ]]
-                printf " \\\\\n        'deb [check-valid-until=no] http://snapshot.debian.org/archive/%s/%s %s'" \
-                    "${BASH_REMATCH[1]}" "$(date -u -d "$built" +%Y%m%dT%H%M%SZ)" "${BASH_REMATCH[2]}"
-            done
+            printf " \\\\\n        '%s'" "${archives[@]}" | sed -E "s#'deb https?://[^ ]*/(debian[^ ]*) #'$line#g"
             echo
         } >&2
         fail "nothing was built: no verdict"
@@ -354,8 +354,8 @@ verify_release() {
     done
     judge
     name=$(tags "$commit")
-    echo "release.sh: the three downloads in $dir, made again from commit $commit (${name:+tagged }${name:-which no" \
-        "tag names}) in the Debian of their record, are the same byte for byte"
+    echo "release.sh: the three downloads in $dir, made again from commit $commit" \
+        "(${name:+tagged }${name:-which no tag names}) in the Debian of their record, are the same byte for byte"
 }
 
 if [ "$1" = make ]; then make_release; else verify_release "$@"; fi
