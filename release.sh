@@ -39,8 +39,7 @@ if [ "$0" = /release.sh ] && [ "${1:-}" = --in-debian ]; then # make|verify
     for list in /var/lib/apt/lists/*_InRelease; do
         echo "$(sed -n 's/^Codename: //p' "$list"): $(sed -n 's/^Date: //p' "$list")"
     done >/out/dates
-    # shellcheck disable=SC2016 # dpkg-query's fields
-    dpkg-query -W -f '${db:Status-Abbrev} ${Package}:${Architecture} (= ${Version})\n' | sed -n 's/^ii  *//p' | sort >/out/packages
+    dpkg-query -W -f "\${db:Status-Abbrev} \${Package}:\${Architecture} (= \${Version})\n" | sed -n 's/^ii  *//p' | sort >/out/packages
     exit 0
 fi
 self=$(realpath -- "$0") here=${self%/*}
@@ -104,8 +103,7 @@ trap 'set +e; if [ -n "$taken" ]; then in_dir rm -f -- "${files[@]}"; fi 2>/dev/
 interrupted() {
     set +e; trap - ERR; trap '' INT TERM HUP
     if [ -n "${running:-}" ]; then kill -s TERM -- "-$running" 2>/dev/null; wait "$running"; fi
-    echo "release.sh: interrupted by SIG$1; nothing is left behind" >&2
-    exit $((128 + $(kill -l "$1")))
+    echo "release.sh: interrupted by SIG$1; nothing is left behind" >&2; exit $((128 + $(kill -l "$1")))
 }
 # shellcheck disable=SC2064 # the signal's name, fixed now
 for signal in INT TERM HUP; do trap "interrupted $signal" "$signal"; done
@@ -237,8 +235,9 @@ verify_release() {
     for line in "${archives[@]}"; do read -r _ _ name _ <<<"$line" && form+=(" $name: *"); done
     form+=("Checksums-Sha256:" " *" " *" " *" "Installed-Build-Depends:" " *")
     for ((i = 0; i < ${#form[@]} || i < ${#lines[@]}; i++)); do # the lines past the form are packages
+        line=${lines[i]-(none)} name=${form[i]- *}
         # shellcheck disable=SC2053 # a pattern, where * stands for any value
-        if [[ ${lines[i]-(none)} != ${form[i]- *} ]]; then forms+=("$record, line $((i + 1)): '${lines[i]-}', where make writes '${form[i]- *}'"); break; fi
+        if [[ $line != $name ]]; then forms+=("$record, line $((i + 1)): '$line', where make writes '$name'"); break; fi
     done
     # The record's values, by name: value NAME, the first field NAME's; items NAME, a list's lines as they stand.
     value() { printf '%s\n' "${lines[@]}" | awk -v f="$1: " 'index($0, f) == 1 && !n++ { print substr($0, length(f) + 1) }'; }
@@ -280,7 +279,8 @@ verify_release() {
     fi
     [[ $on =~ ^[a-z0-9][a-z0-9-]*$ ]] || faults+=("$record: Build-Architecture '$on', not an architecture")
     for line in "${dates[@]}"; do
-        if ! time=$(seconds "${line#*: }" UTC) || [ "$time" -gt "$built_at" ]; then faults+=("$record: '$line', not before the build"); fi
+        time=$(seconds "${line#*: }" UTC) || time=$((built_at + 1))
+        if [ "$time" -gt "$built_at" ]; then faults+=("$record: '$line', not an archive's date before the build"); fi
     done
     for i in "${!sums[@]}"; do
         if [[ ${sums[i]} =~ ^\ ([0-9a-f]{64}\ [0-9]+)\ ([^ ]+)$ ]]; then recorded+=("${BASH_REMATCH[1]}") listed+=("${BASH_REMATCH[2]}")
