@@ -95,7 +95,7 @@ sum_size() { echo "$(sha256sum <"$1" | cut -c1-64) $(stat -c %s "$1")"; } # a fi
 
 work=$(mktemp -d -p /var/tmp release.sh.XXXXXX) || fail "cannot make a work folder in /var/tmp"
 taken='' made='' dir_id='' files=() writer=()
-trap 'set +e; if [ -n "$taken" ]; then in_dir rm -f -- "${files[@]}"; fi 2>/dev/null
+trap 'trap - ERR; set +e; if [ -n "$taken" ]; then in_dir rm -f -- "${files[@]}"; fi 2>/dev/null
     if [ -n "$made" ] && [ "$(stat -c "%u %d:%i" -- "$dir")" = "$dir_id" ]; then "${writer[@]}" rmdir -- "$dir"; fi 2>/dev/null
     chmod -R u+rwX "$work" 2>/dev/null; rm -rf "$work"' EXIT
 # Ends the script as the signal would, once mmdebstrap, if it runs, has ended
