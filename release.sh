@@ -57,6 +57,11 @@ suite=bookworm # and its archives, as the record names them
 archives=("deb http://deb.debian.org/debian $suite main" "deb http://deb.debian.org/debian $suite-updates main"
     "deb http://security.debian.org/debian-security $suite-security main")
 keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+# The record's lines as make writes them, each * a value, the packages after them.
+form=("Format: 1.0" "Source: Untitled3" "Version: *" "Commit: *" "Commit-Date: *" "Build-Suite: $suite" "Build-Date: *"
+    "Build-Architecture: *" "Build-Archives:" "${archives[@]/#/ }" "Archive-Dates:")
+for name in "${archives[@]}"; do read -r _ _ name _ <<<"$name" && form+=(" $name: *"); done
+form+=("Checksums-Sha256:" " *" " *" " *" "Installed-Build-Depends:")
 # mmdebstrap's unshare mode, or what it lacks here.
 me=$(id -un)
 command -v mmdebstrap >/dev/null || fail "no mmdebstrap: sudo apt-get install mmdebstrap uidmap"
@@ -139,14 +144,14 @@ in_dir() (
 )
 
 make_release() {
-    local changed commit record name owner mode uid=$UID held='' status=0
+    local changed commit record name owner mode inode uid=$UID held='' status=0 values i=0
     if [ "$arch" != amd64 ]; then fail "this machine is $arch: the downloads are x86-64, made on amd64"; fi
     changed=$(repo status --porcelain --untracked-files=no) || fail "git cannot read $here"
     [ -z "$changed" ] || fail "a release is made from the last commit alone; commit or stash the changes to:"$'\n'"$changed"
     commit=$(repo rev-parse --verify HEAD)
     sources "$commit"
     [ -n "$version" ] || fail "commit $commit sets no version in its CMakeLists.txt"
-    record=Untitled3-$version.buildinfo files=("${downloads[@]}" "${downloads[@]/%/.sha256}" "Untitled3-$version.buildinfo")
+    record=Untitled3-$version.buildinfo files=("${downloads[@]}" "${downloads[@]/%/.sha256}" "$record")
     # DIR, where under sudo the sudo user writes.
     if [ "$me" = root ] && [ -n "${SUDO_UID:-}" ]; then
         uid=$SUDO_UID name=$(id -nu -- "$SUDO_UID") || fail "the sudo user, uid $SUDO_UID, has no name"
@@ -160,27 +165,23 @@ make_release() {
         "${writer[@]}" mkdir -m 700 -- "$dir" 2>/dev/null || fail "cannot make the folder $dir"
         made=1
     fi
-    read -r owner mode name < <(stat -c '%u %a %d:%i' -- "$dir")
+    read -r owner mode inode < <(stat -c '%u %a %d:%i' -- "$dir")
     [ "$owner" = "$uid" ] || fail "$dir is not the folder of uid $uid, who writes the release"
     if ((8#$mode & 8#022)); then fail "other users can write into $dir"; fi
-    dir_id="$owner $name" taken=1 options=(--variant=minbase)
+    dir_id="$owner $inode" taken=1 options=(--variant=minbase)
     debian make "${archives[@]}" || fail "mmdebstrap could not make the Debian, or the build in it failed"
     cd "$work/out"
     ls -- "${files[@]:0:6}" >/dev/null || fail "the build did not make all of ${files[*]:0:6}"
     [ -s packages ] || fail "the Debian's list of packages is empty"
-    {
-        printf '%s\n' "Format: 1.0" "Source: Untitled3" "Version: $version" "Commit: $commit" \
-            "Commit-Date: $(dated '%cI (%ct)' "$commit")" "Build-Suite: $suite" "Build-Date: $(date -u -R)" \
-            "Build-Architecture: $arch" "Build-Archives:" "${archives[@]/#/ }" "Archive-Dates:"
-        for name in "${archives[@]}"; do
-            read -r _ _ name _ <<<"$name"
-            grep -m1 "^$name: " dates | sed 's/^/ /' || fail "the Debian has no date of the archive $name"
-        done
-        echo "Checksums-Sha256:"
-        for name in "${downloads[@]}"; do echo " $(sum_size "$name") $name"; done
-        echo "Installed-Build-Depends:"
-        sed 's/^/ /; $!s/$/,/' packages
-    } >"$record"
+    values=("$version" "$commit" "$(dated '%cI (%ct)' "$commit")" "$(date -u -R)" "$arch")
+    for name in "${archives[@]}"; do
+        read -r _ _ name _ <<<"$name"
+        values+=("$(sed -n "s/^$name: //p" dates)")
+        [ -n "${values[-1]}" ] || fail "the Debian has no date of the archive $name"
+    done
+    for name in "${downloads[@]}"; do values+=("$(sum_size "$name") $name"); done
+    for name in "${form[@]}"; do if [[ $name == *'*' ]]; then echo "${name%'*'}${values[i++]}"; else echo "$name"; fi; done >"$record"
+    sed 's/^/ /; $!s/$/,/' packages >>"$record"
     # Into DIR whole or not at all: a signal meanwhile waits for the end.
     # shellcheck disable=SC2064 # the signal's name, fixed now
     for signal in INT TERM HUP; do trap "held=$signal" "$signal"; done
@@ -194,7 +195,7 @@ make_release() {
 }
 
 verify_release() {
-    local records record got=$work/got lines=() faults=() forms=() form=() line i name sum members wanted='' prev='' head=''
+    local records record got=$work/got lines=() faults=() forms=() line i name sum members wanted='' prev='' head=''
     local commit='' committed built built_at time dates sums packages listed=() recorded=() mirrors=("${@:3}")
     [ -d "$dir" ] || fail "no folder $dir"
     records=("$dir"/Untitled3-*.buildinfo)
@@ -229,12 +230,8 @@ verify_release() {
     fi
     judge "; nothing was built"
     mapfile -t lines <"$got/$record"
-    # The record, line by line, in make's form, where * is a value checked below.
-    form=("Format: 1.0" "Source: Untitled3" "Version: *" "Commit: *" "Commit-Date: *" "Build-Suite: $suite" "Build-Date: *"
-        "Build-Architecture: *" "Build-Archives:" "${archives[@]/#/ }" "Archive-Dates:")
-    for line in "${archives[@]}"; do read -r _ _ name _ <<<"$line" && form+=(" $name: *"); done
-    form+=("Checksums-Sha256:" " *" " *" " *" "Installed-Build-Depends:" " *")
-    for ((i = 0; i < ${#form[@]} || i < ${#lines[@]}; i++)); do # the lines past the form are packages
+    # The record, line by line, in make's form, the values checked below; a package at least past it.
+    for ((i = 0; i <= ${#form[@]} || i < ${#lines[@]}; i++)); do
         line=${lines[i]-(none)} name=${form[i]- *}
         # shellcheck disable=SC2053 # a pattern, where * stands for any value
         if [[ $line != $name ]]; then forms+=("$record, line $((i + 1)): '$line', where make writes '$name'"); break; fi
