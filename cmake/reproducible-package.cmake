@@ -18,6 +18,19 @@ set(part "${CPACK_PACKAGE_FILES}.part")
 file(REMOVE "${CPACK_PACKAGE_FILES}" "${part}" "${CPACK_OUTPUT_FILE_PATH}" "${CPACK_OUTPUT_FILE_PATH}.sha256")
 
 list(GET CPACK_BUILD_SOURCE_DIRS 0 source_dir)
+# git reads the sources' history as it is: no GIT_* variable of the caller's, and no system or
+# global settings or attributes. What the environment holds, one variable a line, read by name.
+execute_process(COMMAND ${CMAKE_COMMAND} -E environment OUTPUT_VARIABLE environment)
+string(REGEX MATCHALL "(^|\n)GIT_[A-Za-z0-9_]*=" names "${environment}")
+foreach(name IN LISTS names)
+  string(REGEX REPLACE "^\n?(.*)=$" "\\1" name "${name}")
+  unset(ENV{${name}})
+endforeach()
+foreach(setting GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null GIT_ATTR_NOSYSTEM=1
+                GIT_CONFIG_COUNT=1 GIT_CONFIG_KEY_0=core.attributesFile GIT_CONFIG_VALUE_0=/dev/null)
+  string(REGEX MATCH "^([^=]*)=(.*)$" _ "${setting}")
+  set(ENV{${CMAKE_MATCH_1}} "${CMAKE_MATCH_2}")
+endforeach()
 if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
   set(date "$ENV{SOURCE_DATE_EPOCH}")
   set(from "the environment's SOURCE_DATE_EPOCH")
