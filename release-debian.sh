@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Run by release.sh as root in its Debian, from / with the commit's files in /src, root's own:
+# builds the downloads as dev (uid and gid ID) in a copy of /src and, with nothing of dev's
+# running, puts them into /out with the archives' dates and the Debian's packages. With test,
+# then the windows workflow with Wine, which must make the same ZIP and skip no test. A usage
+# error exits 2: release-debian.sh ID [test]
+set -eu -o pipefail && export LC_ALL=C
+[[ ${1-} =~ ^[0-9]+$ && $# -le 2 && ${2-test} = test ]] ||
+    { echo "usage: release-debian.sh ID [test]" >&2; exit 2; }
+fail() { echo "release.sh: $*" >&2; exit 1; }
+as_dev() { runuser -u dev -- env -i -C /home/dev/src HOME=/home/dev PATH=/usr/bin:/bin "$@"; }
+mkdir /out
+for list in /var/lib/apt/lists/*_InRelease; do # apt took none dated ahead of the clock
+    echo "$(sed -n 's/^Codename: //p' "$list"): $(sed -n 's/^Date: //p' "$list")"
+done >/out/dates
+mkdir /home/dev && cp -a /src /home/dev/src
+groupadd -g "$1" dev && useradd -u "$1" -g dev -d /home/dev dev && chown -R dev: /home/dev
+as_dev cmake --preset windows
+as_dev cmake --build --preset windows
+as_dev cpack --preset windows
+as_dev cmake --workflow --preset release
+runuser -u dev -- bash -c 'kill -KILL -1' 2>/dev/null || true # root reads what dev left
+for file in /home/dev/src/build/*/Untitled3-*; do
+    if [ -L "$file" ] || [ ! -f "$file" ]; then fail "$file is not a regular file"; fi
+    cp -- "$file" /out/
+done
+dpkg-query -W -f '${db:Status-Abbrev} ${Package}:${Architecture} (= ${Version})\n' |
+    sed -n 's/^ii  *//p' | sort >/out/packages
+if [ $# -eq 1 ]; then exit 0; fi
+/src/install-deps.sh release
+log=$(as_dev cmake --workflow --preset windows) || { echo "$log"; fail "a Windows test failed"; }
+echo "$log"
+if grep -q '(Skipped)' <<<"$log"; then fail "a Windows test was skipped"; fi
+zip=$(echo /out/Untitled3-*-win64.zip)
+as_dev cmp -- "$zip" "build/windows/${zip#/out/}" || fail "the ZIP tested is not the one made"
