@@ -4,20 +4,31 @@
 #   default, clang, asan  the native workflows, with their tests
 #   release               the Linux .tar.gz and the source package
 #   docs                  README.md and the packages' texts show the report as
-#                         it is, the build preset run prints it alone, and the
-#                         docs name only presets that exist
+#                         it is, the build preset run prints it alone, and every
+#                         preset that the docs name, in a command or a table,
+#                         exists
 #   source                the source package holds exactly the files git tracks,
 #                         and has the same bytes from a clone whose git writes CRLF
 #   rebuild-release       the Linux downloads, made again from the source package
 #   windows               Untitled3.exe with its tests under Wine, and the ZIP
 #   zip-fails             a zip that fails leaves neither a ZIP nor its .sha256
-#   rebuild-windows       the ZIP, made again from the source package.
+#   rebuild-windows       the ZIP, made again from the source package
+#   release               release.sh with a stand-in Debian that gives back the
+#                         downloads above: a release made, that verify holds
+#                         whatever the caller's git and tar settings, and each
+#                         fault planted in it found before anything is built.
 # Each counts as passed, failed or skipped: skipped where a tool that it needs
 # is missing, named with the package that brings it, or where its build skipped
 # tests. With CI=true a skip fails the run, so CI can never pass on less than
-# everything.
+# everything. A usage error (any argument) exits 2.
 set -u -o pipefail
+if [ $# -ne 0 ]; then echo "usage: ./check.sh" >&2; exit 2; fi
 cd "$(dirname "$0")" || exit 1
+# git reads the project as it is, whatever the caller's settings and attributes.
+unset "${!GIT_@}"
+export GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null GIT_ATTR_NOSYSTEM=1 \
+    GIT_NO_REPLACE_OBJECTS=1 GIT_CONFIG_COUNT=1 GIT_CONFIG_KEY_0=core.attributesFile \
+    GIT_CONFIG_VALUE_0=/dev/null
 passed=0 failed=0 skipped=0
 # Copies are made in here: its name holds brackets, parentheses and spaces.
 tmp=$(mktemp -d -p /dev/shm 'check [2] (otra).XXXXXX' 2>/dev/null || mktemp -d -t 'check [2] (otra).XXXXXX') || exit 1
@@ -74,10 +85,16 @@ docs() {
         diff <(echo "$report" | expand | sed 's/ *$//; s/^./    &/') <(shown "$doc") || return 1
     done
     cmake --build --preset run | cmp tests/report.txt - || return 1
-    # Presets as KIND NAME: those named (cmake --build --preset run is "build run"), and those there are.
+    # Presets as KIND NAME: those named in a command (cmake --build --preset run is "build run")
+    # or in a table whose first column is headed by the kind, and those there are.
     named() {
-        grep -ohE '(cmake( --build| --workflow)?|ctest|cpack) --preset [a-z]+' README.md HACKING.md |
-            sed -E 's/^cmake --(build|workflow)/\1/; s/^cmake/configure/; s/^ctest/test/; s/^cpack/package/; s/ --preset / /' | LC_ALL=C sort -u
+        {
+            grep -ohE '(cmake( --build| --workflow)?|ctest|cpack) --preset [a-z]+' README.md HACKING.md |
+                sed -E 's/^cmake --(build|workflow)/\1/; s/^cmake/configure/; s/^ctest/test/; s/^cpack/package/; s/ --preset / /'
+            awk -F'|' '!/^\|/ { kind = "" } /^\|/ { cell = $2; gsub(/[ `]/, "", cell) }
+                /^\|/ && kind && cell !~ /^-+$/ { print kind, cell }
+                /^\|/ && cell ~ /^(configure|build|test|package|workflow)$/ { kind = cell }' README.md HACKING.md
+        } | LC_ALL=C sort -u
     }
     there() { cmake --list-presets=all | awk '/^Available/ { kind = $2 } /^  "/ { print kind, substr($1, 2, length($1) - 2) }' | LC_ALL=C sort; }
     missing=$(comm -23 <(named) <(there)) || return 1
@@ -85,6 +102,14 @@ docs() {
         printf '%s\n' "README.md or HACKING.md names presets that do not exist (kind, name):" "$missing"
         return 1
     fi
+}
+
+# A clone of HEAD in COPY with the work tree's uncommitted changes, checked out
+# last, so that the changes to .gitattributes count too: work_tree COPY [GIT-OPTION]...
+work_tree() {
+    git clone -q --no-checkout "${@:2}" . "$1" && git -C "$1" reset -q "$(git rev-parse HEAD)" &&
+        git diff --binary --no-ext-diff --no-color --src-prefix=a/ --dst-prefix=b/ HEAD |
+        git -C "$1" apply --cached --allow-empty --whitespace=nowarn && git -C "$1" checkout-index -a
 }
 
 # Made again in a clone whose git writes CRLF line ends (core.autocrlf, as Git
@@ -96,12 +121,7 @@ source_package() (
     local name made copy=$tmp/sources
     name=$(package build/release/CPackSourceConfig.cmake)
     made=$PWD/build/release/$name.tar.gz
-    # Checked out last, so that the changes to .gitattributes count too.
-    git clone -q --no-checkout -c core.autocrlf=true . "$copy" &&
-        git -C "$copy" reset -q "$(git rev-parse HEAD)" &&
-        git diff --binary --no-ext-diff --no-color --src-prefix=a/ --dst-prefix=b/ HEAD |
-        git -C "$copy" apply --cached --allow-empty --whitespace=nowarn &&
-        git -C "$copy" checkout-index -a && cd "$copy" || exit 1
+    work_tree "$copy" -c core.autocrlf=true && cd "$copy" || exit 1
     mkdir out && echo token=abc >.env && touch notes.txt out/CMakeCache.txt && echo '*' >out/.gitignore || exit 1
     cmake --preset release >/dev/null && cpack --preset source >/dev/null || exit 1
     if [ "$(cd build/release && echo Untitled3-*)" != "$name.tar.gz $name.tar.gz.sha256" ]; then
@@ -184,6 +204,80 @@ STUB
     done
 )
 
+# A download NAME replaced by the caller: its .sha256 and its line in the record made again.
+replaced() {
+    sha256sum "$1" >"$1.sha256"
+    sed -i "s/^ .* $1\$/ $(cut -c1-64 "$1.sha256") $(stat -c %s "$1") $1/" ./*.buildinfo
+}
+other_sha256() { cp ./*-Linux.tar.gz.sha256 ./*-win64.zip.sha256; }
+forged_zip() { # any other ZIP, its .sha256, and the record's line of the .tar.gz twice
+    cp ./*-Linux.tar.gz ./*-win64.zip && replaced "$(echo *-win64.zip)"
+    sed -i "s/^ .*-win64.zip\$/$(grep -- '-Linux.tar.gz$' ./*.buildinfo)/" ./*.buildinfo
+}
+newline_folder() { # a second top folder, named "TOP\nTOP", with a CMakeLists.txt of its own
+    local source top
+    source=$(echo *-Source.tar.gz) && top=${source%.tar.gz} && mkdir -p "x/$top"$'\n'"$top"
+    echo 'message(FATAL_ERROR "forged")' >"x/$top"$'\n'"$top/CMakeLists.txt"
+    tar -xzf "$source" -C x && tar -czf "$source" -C x . && rm -rf x && replaced "$source"
+}
+many_members() { # 10,001 members of one name
+    touch x && seq 10001 | sed 's/.*/x/' | tar -czf ./*-Source.tar.gz -T - && replaced "$(echo *-Source.tar.gz)"
+}
+nul_archive() { printf '/^Build-Archives:$/a\\\n deb http://127.0.0.1/x bookworm main\\x00\n' | sed -i -f - ./*.buildinfo; }
+esc_commit() { sed -i 's/^Commit: .*/&\r\x1b[2K\x1b[8m/' ./*.buildinfo; }
+no_field() { sed -i '/^Build-Date: /a this is no field' ./*.buildinfo; }
+zip_link() { local zip; zip=$(echo *.zip) && mv "$zip" ../zip && ln -s ../zip "$zip"; }
+future_build() { sed -i "s/^Build-Date: .*/Build-Date: $(date -u -R -d '1 day')/" ./*.buildinfo; }
+
+# release.sh with a stand-in mmdebstrap first on PATH, which gives back the downloads above, an
+# archive's dates and two packages as its Debian's: make writes a release of the work tree,
+# committed in a copy, which verify holds whatever the caller's git and tar settings say; in a
+# copy of it, verify finds each planted fault, building nothing, in 22 lines of 200 bytes at most.
+release_refusals() (
+    local status copy=$tmp/release stub=$tmp/stand-in
+    work_tree "$copy" && git -C "$copy" -c user.name=check -c user.email=check@invalid \
+        commit -q --allow-empty -m "the work tree" || exit 1
+    mkdir -p "$stub/bin" "$stub/debian" && cp build/{windows,release}/Untitled3-* "$stub/debian" &&
+        date -u -d '1 hour ago' '+bookworm: %a, %d %b %Y %T UTC' |
+        sed 'p; s/:/-updates:/; p; s/-updates/-security/' >"$stub/debian/dates" &&
+        printf '%s\n' 'cmake:amd64 (= 3.25.1-1)' 'zip:amd64 (= 3.0-13)' >"$stub/debian/packages" || exit 1
+    cat >"$stub/bin/mmdebstrap" <<'STUB' && chmod +x "$stub/bin/mmdebstrap" || exit 1
+#!/bin/sh
+# Stands in for mmdebstrap: copies the Debian's work beside it into the folder of sync-out.
+for arg; do case $arg in --customize-hook=sync-out*) out=${arg##* } ;; esac; done
+mkdir -p "$out" && cp "${0%/*}"/../debian/* "$out/" && echo built >>"${0%/*}/../built"
+STUB
+    export PATH=$stub/bin:$PATH
+    "$copy/release.sh" make 2>/dev/null && status=0 || status=$?
+    if [ "$status" -ne 2 ]; then echo "release.sh make: status $status for a usage error"; exit 1; fi
+    "$copy/release.sh" make "$tmp/made" >"$tmp/log" 2>&1 || { cat "$tmp/log"; exit 1; }
+    # A user whose git leaves LICENSE out of archives, and a tar that lists what it reads.
+    mkdir -p "$tmp/home/.config/git" && echo 'LICENSE export-ignore' |
+        tee "$copy/.git/info/attributes" >"$tmp/home/.config/git/attributes" || exit 1
+    HOME=$tmp/home GIT_DIR=$tmp TAR_OPTIONS=-v POSIXLY_CORRECT=1 "$copy/release.sh" verify \
+        "$tmp/made" >"$tmp/log" 2>&1 || { cat "$tmp/log"; echo "verify: it does not hold"; exit 1; }
+    # verify on a copy planted by FUNCTION ends with STATUS and a line WANTED: plant STATUS WANTED FUNCTION
+    plant() {
+        rm -rf "$tmp/plant" "$stub/built" && cp -r "$tmp/made" "$tmp/plant" && (cd "$tmp/plant" && "$3") || exit 1
+        "$copy/release.sh" verify "$tmp/plant" >"$tmp/log" 2>&1 && status=0 || status=$?
+        if [ "$status" -ne "$1" ] || ! grep -q "$2" "$tmp/log" || [ -e "$stub/built" ] ||
+            [ "$(wc -l <"$tmp/log")" -gt 22 ] || [ "$(wc -L <"$tmp/log")" -gt 200 ]; then
+            cat "$tmp/log"
+            echo "verify with $3: status $status, not $1 with '$2' in 22 short lines, nothing built"
+            exit 1
+        fi
+    }
+    plant 1 'win64.zip.sha256: not the line' other_sha256
+    plant 1 'Checksums-Sha256 lists [^ ]*Linux\.tar\.gz [^ ]*Linux\.tar\.gz' forged_zip
+    plant 1 'Source.tar.gz: a name with a character that may hide it' newline_folder
+    plant 1 'Source.tar.gz: more than 10,000 members' many_members
+    plant 1 'line 10: not printable ASCII' nul_archive
+    plant 1 'line 4: not printable ASCII' esc_commit
+    plant 1 "line 8: 'this is no field', where make writes" no_field
+    plant 1 'win64.zip: a symbolic link' zip_link
+    plant 2 "clock is behind the record's Build-Date" future_build
+)
+
 check default workflow default
 check clang --needs clang++:clang workflow clang
 check asan workflow asan
@@ -195,6 +289,7 @@ mingw=(--needs x86_64-w64-mingw32-g++-win32:g++-mingw-w64-x86-64-win32 --needs z
 check windows "${mingw[@]}" workflow windows
 check zip-fails "${mingw[@]}" zip_fails
 check rebuild-windows "${mingw[@]}" rebuilt windows windows
+check release "${mingw[@]}" release_refusals
 
 echo "builds: $passed passed, $failed failed, $skipped skipped"
 if [ "$skipped" -ne 0 ]; then
