@@ -4,8 +4,9 @@
 #   instructions (callgrind)   at most 1.25 times the reference's
 #   writes to standard output  exactly one, to a file and to a pipe
 #   peak memory (max RSS)      at most 1 MiB above the reference's
-# usage: budget.sh PROGRAM REFERENCE
+# usage: budget.sh PROGRAM REFERENCE   (a usage error exits 2)
 set -u
+if [ $# -ne 2 ]; then echo "usage: budget.sh PROGRAM REFERENCE" >&2; exit 2; fi
 program=$1 reference=$2
 missing=0
 for need in valgrind:valgrind strace:strace /usr/bin/time:time; do # tool:package

@@ -7,7 +7,12 @@
 # usage: package.sh CPACK CMAKE OBJDUMP CONFIG NAME EXPECTED [WORD...] PROGRAM
 #   OBJDUMP: the build's own, or empty for a program that is not shipped
 #   PROGRAM: its path inside the unpacked package, after any emulator's WORDs
+# A usage error exits 2.
 set -eu
+if [ $# -lt 7 ]; then
+    echo "usage: package.sh CPACK CMAKE OBJDUMP CONFIG NAME EXPECTED [WORD...] PROGRAM" >&2
+    exit 2
+fi
 fail() { echo "FAIL: $*"; exit 1; }
 cpack=$1 cmake=$2 objdump=$3 config=$4 name=$5 expected=$6
 shift 6

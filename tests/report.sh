@@ -5,7 +5,9 @@
 #        full | stdout-closed | reader-gone
 #                                        status 1, one line on stderr
 #        sigpipe                         killed by SIGPIPE, stderr empty
+# A usage error exits 2.
 set -u
+if [ $# -lt 3 ]; then echo "usage: report.sh WAY EXPECTED [WORD...] PROGRAM" >&2; exit 2; fi
 way=$1 expected=$2
 shift 2
 dir=$(mktemp -d) || exit 1
