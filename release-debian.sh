@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Run by release.sh as root in its Debian, from / with the commit's files in /src, root's own:
-# builds the downloads as dev (uid and gid ID) in a copy of /src and, with nothing of dev's
-# running, puts them into /out with the archives' dates and the Debian's packages. With test,
-# then the windows workflow with Wine, which must make the same ZIP and skip no test. A usage
-# error exits 2: release-debian.sh ID [test]
+# release-debian.sh ID [test], run by release.sh as root in its Debian, from / with the commit's
+# files in /src, root's own: the downloads built as dev (uid and gid ID) in a copy of /src and,
+# once nothing of dev's runs, copied into /out with the archives' dates and the Debian's packages;
+# with test, then the windows workflow under Wine: the same ZIP, no test skipped. Usage error: 2.
 set -eu -o pipefail && export LC_ALL=C
 [[ ${1-} =~ ^[0-9]+$ && $# -le 2 && ${2-test} = test ]] ||
     { echo "usage: release-debian.sh ID [test]" >&2; exit 2; }
@@ -28,8 +27,7 @@ dpkg-query -W -f '${db:Status-Abbrev} ${Package}:${Architecture} (= ${Version})\
     sed -n 's/^ii  *//p' | sort >/out/packages
 if [ $# -eq 1 ]; then exit 0; fi
 /src/install-deps.sh release
-log=$(as_dev cmake --workflow --preset windows) || { echo "$log"; fail "a Windows test failed"; }
-echo "$log"
-if grep -q '(Skipped)' <<<"$log"; then fail "a Windows test was skipped"; fi
+as_dev cmake --workflow --preset windows | tee /root/windows.log || fail "a Windows test failed"
+if grep -q '(Skipped)' /root/windows.log; then fail "a Windows test was skipped"; fi
 zip=$(echo /out/Untitled3-*-win64.zip)
 as_dev cmp -- "$zip" "build/windows/${zip#/out/}" || fail "the ZIP tested is not the one made"

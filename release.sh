@@ -1,28 +1,27 @@
 #!/usr/bin/env bash
-# Releases: HEAD's downloads built on amd64 in a fresh Debian 12, and a release checked by
-# making it again from the project's history, at the top of a clone of the user's own. Each
-# Debian is one mmdebstrap run (unshare mode) from the archives below, trusting Debian's keys
-# alone, and release-debian.sh builds there as dev: under the user's subordinate ids or, as root,
-# an id of no host account's in a folder of root's; only root's own steps, making the Debian and
-# installing its packages (Debian's, signed with its keys), run as the host's root.
+# Releases: HEAD's downloads built on amd64 in a fresh Debian 12, and a release checked by making
+# it again from the project's history, at the top of a clone of the user's own. Each Debian is one
+# mmdebstrap run (unshare mode) from the archives below, trusting Debian's keys alone, in which
+# release-debian.sh builds as dev, a subordinate id of the user's or, as root, no host account's,
+# in a folder of root's; as root, making the Debian and installing its packages (Debian's, signed
+# with its keys) run as the host's root.
 #   ./release.sh make DIR   The downloads, tested (the Windows one under Wine), their .sha256 and
 #     the record Untitled3-X.Y.buildinfo into DIR, all or none: new, or an empty folder of the
 #     user's (under sudo, of the sudo user, who writes it); as root, where none other can write.
-#   ./release.sh verify DIR [SOURCE...]   Trusts the clone, never DIR: the record and the files
-#     against the commit (HEAD, where a tag names HEAD), then against it built in a Debian of the
-#     record's packages, from the archives below or the apt lines SOURCE ('deb [OPTIONS] URI
-#     SUITE [COMPONENT...]'); what differs is kept and named. Exits: make 0 made, 1 not; verify 0
-# the release holds, 1 not (each fault named, 20 at most), 2 no verdict (no folder DIR, none or
-# two records in it, a file the caller may not read, a clock behind the record's Build-Date, a
-# commit no branch or tag reaches, a record of another release.sh's form, another architecture,
-# a version the archive lacks, a step that could not run). A usage error gives 2, a signal 128 +
-# its number, leaving nothing. Failures end "release.sh: ...". Of the caller's environment,
-# PATH and sudo's SUDO_UID alone count.
+#   ./release.sh verify DIR [SOURCE...]   The record and files against the clone's commit (HEAD,
+#     where a tag names HEAD), then that commit built in a Debian of the record's packages from
+#     the archives below or apt lines SOURCE ('deb [OPTIONS] URI SUITE [COMPONENT...]'): what
+#     differs is kept, and named. DIR's files are never trusted, nor run.
+# Exits: make 0 made, 1 not; verify 0 holds, 1 not (each fault named, 20 at most), 2 no verdict
+# (no folder DIR, none or two records, a file the caller may not read, a clock behind Build-Date,
+# a commit no branch or tag reaches, a record of another release.sh's form, another architecture,
+# a version the archive lacks, a step that could not run). Usage error: 2; a signal: 128 + its
+# number, leaving nothing. Failures end "release.sh: ...". Of the caller's environment, PATH and
+# sudo's SUDO_UID alone count.
 if compgen -e | grep -qvxE 'PATH|PWD|SHLVL|SUDO_UID'; then # the script again, without the rest
     exec env -i PATH="$PATH" ${SUDO_UID:+"SUDO_UID=$SUDO_UID"} "$BASH" -- "$0" "$@"
 fi
-set -eEu -o pipefail
-shopt -s nullglob extglob
+set -eEu -o pipefail && shopt -s nullglob extglob
 umask 022 # the same files, whatever the caller's umask
 # git reads no settings or attributes of the host's or the user's.
 export LC_ALL=C GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null GIT_ATTR_NOSYSTEM=1 \
@@ -37,7 +36,7 @@ trap 'if [ "$BASHPID" = $$ ]; then echo "release.sh: could not run: $BASH_COMMAN
     exit "$cannot"' ERR # a command that failed unchecked ends the script too
 printable() { if [[ $1 == *[^\ -~]* ]]; then echo "${1@Q}"; else echo "$1"; fi; }
 self=$(realpath -- "$0") dir=$(realpath -ms -- "$2") && here=${self%/*}
-shown=$(printable "$dir") clone=$(printable "$here") stage='' debian_tmp=/var/tmp
+shown=$(printable "$dir") clone=$(printable "$here") stage='' debians=/var/tmp
 cd / # mmdebstrap cleans up only from a folder that it can read
 arch=$(dpkg --print-architecture 2>/dev/null) || arch=unknown
 suite=bookworm # and its archives, as the record names them
@@ -74,8 +73,8 @@ elif [ "$me" != root ] && [ "$owner" != "$UID" ]; then
 fi
 repo() { "${as_owner[@]}" git -C "$here" "$@"; }
 if [ "$(repo rev-parse --show-toplevel 2>/dev/null)" != "$here" ]; then
-    fail "$clone is no clone's top (an unpacked source package?), and release.sh trusts the" \
-        "project's history alone: clone it, check out the release's tag, run its release.sh"
+    fail "$clone is no clone's top (a source package?): release.sh trusts the project's history" \
+        "alone, so clone it, check out the release's tag, and run its release.sh"
 fi
 objects=$(repo rev-parse --path-format=absolute --git-common-dir)/objects
 if [ "$me" = root ] && { getent passwd $dev_id || getent group $dev_id || awk -F: -v id=$dev_id \
@@ -87,20 +86,19 @@ command -v mmdebstrap >/dev/null || fail "no mmdebstrap: sudo apt-get install mm
 work=$(mktemp -d -p /var/tmp release.sh.XXXXXX) || fail "cannot make a work folder in /var/tmp"
 trap 'trap - ERR; set +e; if [ -n "$stage" ]; then "${writer[@]}" rm -rf -- "$stage"; fi
     chmod -R u+rwX "$work" 2>/dev/null; rm -rf "$work"' EXIT
-# Debian's keys alone, where apt can read them; as root, the Debian where no other user can.
+# Debian's keys alone, where apt can read them; as root, the Debian where no other user can go.
 mkdir -m 755 "$work/keys" "$work/got" && cp -- "$keyring" "$work/keys/" && chmod 711 "$work"
-if [ "$me" = root ]; then debian_tmp=$work/debian && mkdir -m 700 "$debian_tmp"; fi
-touch "$work/faults"
-# Ends as signal NAME would, once mmdebstrap as PID has removed its Debian: interrupted NAME [PID]
+if [ "$me" = root ]; then debians=$work/debian && mkdir -m 700 "$debians"; fi
+# Ends as the signal NAME would, once mmdebstrap, in a process group of its own, has ended what
+# it started and removed its Debian (TERM: apt-get waits out INT): interrupted NAME
 interrupted() {
     set +e; trap - ERR; trap '' INT TERM HUP
-    if [ -n "${2-}" ]; then kill -s TERM -- "-$2" 2>/dev/null; wait "$2"; fi
+    for pid in $(jobs -p); do kill -s TERM -- "-$pid" 2>/dev/null; done; wait
     echo "release.sh: interrupted by SIG$1; nothing is left behind" >&2
     exit $((128 + $(kill -l "$1")))
 }
-# shellcheck disable=SC2064 # the values, fixed now
-on_signals() { for signal in INT TERM HUP; do trap "interrupted $signal ${1-}" $signal; done; }
-on_signals
+# shellcheck disable=SC2064 # the signal's name, fixed now
+for signal in INT TERM HUP; do trap "interrupted $signal" "$signal"; done
 fault() { echo "$*" >>"$work/faults"; }
 dated() { repo log -1 --no-show-signature --format="$1" "$2"; } # dated FORMAT COMMIT
 sum_size() { echo "$(sha256sum <"$1" | cut -c1-64) $(stat -c %s "$1")"; } # sum_size FILE
@@ -119,8 +117,7 @@ sources() {
     git -C "$work/git" archive --prefix=src/ "$1" >"$work/in.tar" ||
         fail "git cannot read the files of commit $1 in $clone"
     mkdir -p "$work/in/src" && dated %ct "$1" >"$work/in/src/SOURCE_DATE_EPOCH"
-    cp -- "$here/release-debian.sh" "$work/in/"
-    tar -rf "$work/in.tar" --owner=0 --group=0 -C "$work/in" src/SOURCE_DATE_EPOCH \
+    tar -rf "$work/in.tar" --owner=0 --group=0 -C "$work/in" src/SOURCE_DATE_EPOCH -C "$here" \
         release-debian.sh
     tar -xOf "$work/in.tar" src/CMakeLists.txt |
         sed -n 's/^project(Untitled3 VERSION \([0-9.]*\) .*/\1/p' >"$work/version"
@@ -128,22 +125,18 @@ sources() {
 # $work/in.tar built into $work/out in a Debian of install-deps.sh's packages (tested under
 # Wine) or of the packages INCLUDE exactly, from the apt lines SOURCE: debian make|INCLUDE SOURCE...
 debian() {
-    # shellcheck disable=SC2016 # for mmdebstrap's sh to expand
-    local run='chroot "$1" bash' pid status=0 test='test' # tested under Wine
+    local run="chroot \"\$1\" bash" status=0 test='test' # tested under Wine
     local options=(--variant=minbase --customize-hook="$run /src/install-deps.sh downloads")
     if [ "$1" != make ]; then
         test='' options=(--variant=custom --include="$1" --aptopt='APT::Cmd::Pattern-Only "true"')
     fi
-    echo "=== a fresh Debian $suite, made by mmdebstrap"
-    set -m
-    TMPDIR=$debian_tmp mmdebstrap --mode=unshare --keyring="$work/keys" --keyring=/dev/null \
+    echo "=== a fresh Debian $suite, made by mmdebstrap" && set -m
+    TMPDIR=$debians mmdebstrap --mode=unshare --keyring="$work/keys" --keyring=/dev/null \
         --skip=check/signed-by --customize-hook="tar-in $work/in.tar /" "${options[@]}" \
         --customize-hook="$run /release-debian.sh $dev_id $test" \
         --customize-hook="sync-out /out $work/out" -- "$suite" /dev/null "${@:2}" \
         </dev/null >"$work/log" 2>&1 &
-    pid=$! && set +m && on_signals "$pid"
-    wait "$pid" || status=$?
-    on_signals
+    set +m && wait $! || status=$?
     if [ "$status" -ne 0 ]; then grep -v '^I: ' "$work/log" | cut -c 1-200 >&2; fi
     return "$status"
 }
@@ -165,11 +158,10 @@ read_in() {
 }
 # Ends where a fault was found, naming 20 at most, then VERDICT, with STATUS (1): judge VERDICT
 judge() {
-    local count
-    count=$(wc -l <"$work/faults") && if [ "$count" -eq 0 ]; then return 0; fi
-    head -n 20 "$work/faults" | cut -c 1-188 | sed 's/^/release.sh: /' >&2
-    if [ "$count" -gt 20 ]; then echo "release.sh: and $((count - 20)) faults more" >&2; fi
-    echo "release.sh: $1" >&2 && exit "${2:-1}"
+    [ -s "$work/faults" ] || return 0
+    verdict=$1 awk 'NR <= 20 { print "release.sh: " substr($0, 1, 188) }
+        END { if (NR > 20) print "release.sh: and", NR - 20, "more faults"
+            print "release.sh: " ENVIRON["verdict"] }' "$work/faults" >&2 && exit "${2:-1}"
 }
 # Each <NAME> of the record FILE into the array VALUES, a line a value: read_record FILE VALUES
 read_record() {
@@ -205,8 +197,7 @@ check_values() {
         [ "$(seconds "$line" || echo $((built + 1)))" -le "$built" ] ||
             fault "$2: an archive dated '$line', after the build"
     done <<<"${record[Archive-Date]}"
-    mapfile -t sums <<<"${record[Sum]}"
-    mapfile -t names < <(downloads "$4")
+    mapfile -t sums <<<"${record[Sum]}" && mapfile -t names < <(downloads "$4")
     [ "${sums[*]##* }" = "${names[*]}" ] ||
         fault "$2: Checksums-Sha256 lists ${sums[*]##* }, where a release lists ${names[*]}"
     while read -r name line; do # NAME:ARCH (= VERSION), each NAME once, in the order of NAME:ARCH
@@ -256,8 +247,7 @@ check_release() {
     judge "$5"
     read_record "$work/got/$2" "$4"
     commit=${checked[Commit]} tagged=$(tags "$3")
-    # A record out of HEAD's layout may be in that of the release.sh that made it.
-    if grep ", where make writes '" "$work/faults" >"$work/forms" && [ "$commit" != "$3" ]; then
+    if grep -s ", where make writes '" "$work/faults" >"$work/forms" && [ "$commit" != "$3" ]; then
         mv "$work/forms" "$work/faults" && judge "HEAD's release.sh writes records of another" \
             "form: check out the release's tag, then verify again; nothing was built: no verdict" 2
     fi
@@ -314,8 +304,7 @@ make_release() {
     fi
     sources "$commit" && version=$(<"$work/version") && record=Untitled3-$version.buildinfo
     [ -n "$version" ] || fail "commit $commit sets no version in its CMakeLists.txt"
-    mapfile -t files < <(downloads "$version")
-    writable "$1"
+    mapfile -t files < <(downloads "$version") && writable "$1"
     debian make "${archives[@]}" || fail "mmdebstrap could not make the Debian (HACKING.md says" \
         "what it needs), or the build in it or its tests failed"
     given=([Version]=$version [Commit]=$commit [Commit-Date]=$(dated '%cI (%ct)' "$commit")
