@@ -13,7 +13,7 @@
 #   windows               Untitled3.exe with its tests under Wine, and the ZIP
 #   zip-fails             a zip that fails leaves neither a ZIP nor its .sha256
 #   rebuild-windows       the ZIP, made again from the source package
-#   release               release.sh with a stand-in Debian that gives back the
+#   release-refusals      release.sh with a stand-in Debian that gives back the
 #                         downloads above: a release made, that verify holds
 #                         whatever the caller's git and tar settings, and each
 #                         fault planted in it found before anything is built.
@@ -210,7 +210,7 @@ replaced() {
     sed -i "s/^ .* $1\$/ $(cut -c1-64 "$1.sha256") $(stat -c %s "$1") $1/" ./*.buildinfo
 }
 other_sha256() { cp ./*-Linux.tar.gz.sha256 ./*-win64.zip.sha256; }
-forged_zip() { # any other ZIP, its .sha256, and the record's line of the .tar.gz twice
+forged_zip() { # the .tar.gz as the ZIP, its .sha256, and the record's line of the .tar.gz twice
     cp ./*-Linux.tar.gz ./*-win64.zip && replaced "$(echo *-win64.zip)"
     sed -i "s/^ .*-win64.zip\$/$(grep -- '-Linux.tar.gz$' ./*.buildinfo)/" ./*.buildinfo
 }
@@ -228,6 +228,8 @@ esc_commit() { sed -i 's/^Commit: .*/&\r\x1b[2K\x1b[8m/' ./*.buildinfo; }
 no_field() { sed -i '/^Build-Date: /a this is no field' ./*.buildinfo; }
 zip_link() { local zip; zip=$(echo *.zip) && mv "$zip" ../zip && ln -s ../zip "$zip"; }
 future_build() { sed -i "s/^Build-Date: .*/Build-Date: $(date -u -R -d '1 day')/" ./*.buildinfo; }
+tuesday() { sed -i 's/^Build-Date: .*/Build-Date: Tue, 01 Jan 2024 00:00:00 +0000/' ./*.buildinfo; }
+big_source() { head -c 1048577 /dev/zero >"$(echo *-Source.tar.gz)"; }
 
 # release.sh with a stand-in mmdebstrap first on PATH, which gives back the downloads above, an
 # archive's dates and two packages as its Debian's: make writes a release of the work tree,
@@ -261,9 +263,11 @@ STUB
         rm -rf "$tmp/plant" "$stub/built" && cp -r "$tmp/made" "$tmp/plant" && (cd "$tmp/plant" && "$3") || exit 1
         "$copy/release.sh" verify "$tmp/plant" >"$tmp/log" 2>&1 && status=0 || status=$?
         if [ "$status" -ne "$1" ] || ! grep -q "$2" "$tmp/log" || [ -e "$stub/built" ] ||
-            [ "$(wc -l <"$tmp/log")" -gt 22 ] || [ "$(wc -L <"$tmp/log")" -gt 200 ]; then
+            grep -qv '^release.sh: ' "$tmp/log" || [ "$(wc -l <"$tmp/log")" -gt 22 ] ||
+            [ "$(wc -L <"$tmp/log")" -gt 200 ]; then
             cat "$tmp/log"
-            echo "verify with $3: status $status, not $1 with '$2' in 22 short lines, nothing built"
+            echo "verify with $3: status $status, not $1 with '$2' in 22 short lines of its own," \
+                "nothing built"
             exit 1
         fi
     }
@@ -276,6 +280,8 @@ STUB
     plant 1 "line 8: 'this is no field', where make writes" no_field
     plant 1 'win64.zip: a symbolic link' zip_link
     plant 2 "clock is behind the record's Build-Date" future_build
+    plant 1 "Build-Date before the commit's" tuesday
+    plant 1 'Source.tar.gz: more than 1048576 bytes' big_source
 )
 
 check default workflow default
@@ -289,7 +295,7 @@ mingw=(--needs x86_64-w64-mingw32-g++-win32:g++-mingw-w64-x86-64-win32 --needs z
 check windows "${mingw[@]}" workflow windows
 check zip-fails "${mingw[@]}" zip_fails
 check rebuild-windows "${mingw[@]}" rebuilt windows windows
-check release "${mingw[@]}" release_refusals
+check release-refusals "${mingw[@]}" release_refusals
 
 echo "builds: $passed passed, $failed failed, $skipped skipped"
 if [ "$skipped" -ne 0 ]; then

@@ -26,7 +26,7 @@ done
 dpkg-query -W -f '${db:Status-Abbrev} ${Package}:${Architecture} (= ${Version})\n' |
     sed -n 's/^ii  *//p' | sort >/out/packages
 if [ $# -eq 1 ]; then exit 0; fi
-/src/install-deps.sh release
+bash /src/install-deps.sh release
 as_dev cmake --workflow --preset windows | tee /root/windows.log || fail "a Windows test failed"
 if grep -q '(Skipped)' /root/windows.log; then fail "a Windows test was skipped"; fi
 zip=$(echo /out/Untitled3-*-win64.zip)

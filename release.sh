@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Releases: HEAD's downloads built on amd64 in a fresh Debian 12, and a release checked by making
-# it again from the project's history, at the top of a clone of the user's own. Each Debian is one
-# mmdebstrap run (unshare mode) from the archives below, trusting Debian's keys alone, in which
-# release-debian.sh builds as dev, a subordinate id of the user's or, as root, no host account's,
-# in a folder of root's; as root, making the Debian and installing its packages (Debian's, signed
-# with its keys) run as the host's root.
+# it again from the project's history, at the top of a clone (the user's own; root runs git as
+# its owner). Each Debian is one mmdebstrap run (unshare mode) from the archives below, trusting
+# Debian's keys alone, or from SOURCE, and release-debian.sh builds in it as dev: a subordinate id
+# of the user's or, as root, no host account's, in a folder of root's; as root, making the Debian
+# and installing its packages (from those archives) run as the host's root.
 #   ./release.sh make DIR   The downloads, tested (the Windows one under Wine), their .sha256 and
 #     the record Untitled3-X.Y.buildinfo into DIR, all or none: new, or an empty folder of the
 #     user's (under sudo, of the sudo user, who writes it); as root, where none other can write.
@@ -28,7 +28,7 @@ export LC_ALL=C GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null GIT_ATTR_NOSYS
     GIT_NO_REPLACE_OBJECTS=1 GIT_CONFIG_COUNT=1 GIT_CONFIG_KEY_0=core.attributesFile \
     GIT_CONFIG_VALUE_0=/dev/null
 if ! case ${1-}:$# in make:2 | verify:*) [ $# -ge 2 ] && [ -n "$2" ] ;; *) false ;; esac then
-    echo "usage: ./release.sh make DIR | verify DIR [SOURCE...]" >&2 && exit 2
+    echo "usage: ./release.sh make DIR | verify DIR [SOURCE...]" >&2; exit 2
 fi
 cannot=1 && if [ "$1" = verify ]; then cannot=2; fi # a step that could not run
 fail() { echo "release.sh: $*" >&2; exit "$cannot"; }
@@ -36,7 +36,7 @@ trap 'if [ "$BASHPID" = $$ ]; then echo "release.sh: could not run: $BASH_COMMAN
     exit "$cannot"' ERR # a command that failed unchecked ends the script too
 printable() { if [[ $1 == *[^\ -~]* ]]; then echo "${1@Q}"; else echo "$1"; fi; }
 self=$(realpath -- "$0") dir=$(realpath -ms -- "$2") && here=${self%/*}
-shown=$(printable "$dir") clone=$(printable "$here") stage='' debians=/var/tmp
+shown=$(printable "$dir") clone=$(printable "$here") stage='' tmpdir=/var/tmp
 cd / # mmdebstrap cleans up only from a folder that it can read
 arch=$(dpkg --print-architecture 2>/dev/null) || arch=unknown
 suite=bookworm # and its archives, as the record names them
@@ -51,9 +51,8 @@ rfc='[A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}'
 layout=("Format: 1.0" "Source: Untitled3" "Version: <Version>" "Commit: <Commit>"
     "Commit-Date: <Commit-Date>" "Build-Suite: $suite" "Build-Date: <Build-Date>"
     "Build-Architecture: <Build-Architecture>" "Build-Archives:" "${archives[@]/#/ }"
-    "Archive-Dates:" "${suites[@]/%/: <Archive-Date>}" "Checksums-Sha256:" " <Sum>" " <Sum>"
-    " <Sum>" "Installed-Build-Depends:")
-layout=("${layout[@]/#$suite/ $suite}") # the dates' lines are items too
+    "Archive-Dates:" "${suites[@]/*/ &: <Archive-Date>}" "Checksums-Sha256:" " <Sum>" " <Sum>"
+    " <Sum>" "Installed-Build-Depends:") # & is the suite
 declare -A pattern=([Version]='[0-9]+(\.[0-9]+)*' [Commit]='[0-9a-f]{40}'
     [Commit-Date]='[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}[+-][0-9]{2}:[0-9]{2} \([0-9]+\)'
     [Build-Date]="$rfc \+0000" [Build-Architecture]='[a-z0-9][a-z0-9-]*'
@@ -78,7 +77,8 @@ if [ "$(repo rev-parse --show-toplevel 2>/dev/null)" != "$here" ]; then
 fi
 objects=$(repo rev-parse --path-format=absolute --git-common-dir)/objects
 if [ "$me" = root ] && { getent passwd $dev_id || getent group $dev_id || awk -F: -v id=$dev_id \
-    '$2 <= id && id < $2 + $3 { f = 1 } END { exit !f }' /etc/sub[ug]id; } >/dev/null; then
+    '$2 <= id && id < $2 + $3 { f = 1 } END { exit !f }' /etc/sub[ug]id </dev/null; } >/dev/null
+then
     fail "the Debian's dev would be $dev_id, an id that this machine gives an account"
 fi
 command -v mmdebstrap >/dev/null || fail "no mmdebstrap: sudo apt-get install mmdebstrap uidmap"
@@ -88,9 +88,9 @@ trap 'trap - ERR; set +e; if [ -n "$stage" ]; then "${writer[@]}" rm -rf -- "$st
     chmod -R u+rwX "$work" 2>/dev/null; rm -rf "$work"' EXIT
 # Debian's keys alone, where apt can read them; as root, the Debian where no other user can go.
 mkdir -m 755 "$work/keys" "$work/got" && cp -- "$keyring" "$work/keys/" && chmod 711 "$work"
-if [ "$me" = root ]; then debians=$work/debian && mkdir -m 700 "$debians"; fi
-# Ends as the signal NAME would, once mmdebstrap, in a process group of its own, has ended what
-# it started and removed its Debian (TERM: apt-get waits out INT): interrupted NAME
+if [ "$me" = root ]; then tmpdir=$work/debian && mkdir -m 700 "$tmpdir"; fi
+# Ends with 128 + the signal's number once mmdebstrap, in a process group of its own (set -m),
+# has ended what it started and removed its Debian (TERM: apt-get waits out INT): interrupted NAME
 interrupted() {
     set +e; trap - ERR; trap '' INT TERM HUP
     for pid in $(jobs -p); do kill -s TERM -- "-$pid" 2>/dev/null; done; wait
@@ -103,8 +103,8 @@ fault() { echo "$*" >>"$work/faults"; }
 dated() { repo log -1 --no-show-signature --format="$1" "$2"; } # dated FORMAT COMMIT
 sum_size() { echo "$(sha256sum <"$1" | cut -c1-64) $(stat -c %s "$1")"; } # sum_size FILE
 downloads() { printf "Untitled3-$1-%s\n" win64.zip Linux.tar.gz Source.tar.gz; } # ... VERSION
-seconds() { [[ $1 =~ ^$rfc\ (\+0000|UTC)$ ]] && date -d "$1" +%s && # a date as make writes it
-    [ "$(date -u -d "$1" '+%a, %d %b %Y %T')" = "${1% *}" ]; } # seconds DATE
+seconds() { [[ $1 =~ ^$rfc\ (\+0000|UTC)$ ]] && # a date as make writes it: seconds DATE
+    [ "$(date -u -d "$1" '+%a, %d %b %Y %T')" = "${1% *}" ] && date -d "$1" +%s; }
 tags() { # the tags that name COMMIT, however deeply nested: tags COMMIT
     repo for-each-ref --format='%(refname)^{commit} %(refname:strip=2)' refs/tags |
         repo cat-file --batch-check='%(objectname) %(rest)' |
@@ -129,9 +129,9 @@ debian() {
     local options=(--variant=minbase --customize-hook="$run /src/install-deps.sh downloads")
     if [ "$1" != make ]; then
         test='' options=(--variant=custom --include="$1" --aptopt='APT::Cmd::Pattern-Only "true"')
-    fi
+    fi # apt takes names, never patterns
     echo "=== a fresh Debian $suite, made by mmdebstrap" && set -m
-    TMPDIR=$debians mmdebstrap --mode=unshare --keyring="$work/keys" --keyring=/dev/null \
+    TMPDIR=$tmpdir mmdebstrap --mode=unshare --keyring="$work/keys" --keyring=/dev/null \
         --skip=check/signed-by --customize-hook="tar-in $work/in.tar /" "${options[@]}" \
         --customize-hook="$run /release-debian.sh $dev_id $test" \
         --customize-hook="sync-out /out $work/out" -- "$suite" /dev/null "${@:2}" \
@@ -147,21 +147,21 @@ read_in() {
     why=$(perl -MFcntl -e 'sysopen(IN, $ARGV[0], O_RDONLY | O_NOFOLLOW | O_NONBLOCK) or
         print($!{ENOENT} ? "not there" : $!{ELOOP} ? "a symbolic link" : "$!"), exit(1 + 2 *
         !!$!{EACCES}); -f IN or print("not a regular file"), exit 1; my ($n, $got, $buf) = 0;
-        open(OUT, ">", $ARGV[2]) or die "$ARGV[2]: $!"; while ($got = sysread(IN, $buf, 65536)) {
-            ($n += $got) <= $ARGV[1] or print("more than $ARGV[1] bytes"), exit 1;
-            print OUT $buf or die "$ARGV[2]: $!" }
-        defined $got && close OUT or die "$ARGV[0]: $!"' "$1/$2" "$3" "$work/got/$2") || status=$?
+        open(OUT, ">", $ARGV[2]) or exit 4; while ($got = sysread(IN, $buf, 65536)) {
+            ($n += $got) <= $ARGV[1] or print("more than $ARGV[1] bytes"), unlink($ARGV[2]), exit 1;
+            print OUT $buf or exit 4 }
+        defined $got && close OUT or exit 4' "$1/$2" "$3" "$work/got/$2") || status=$?
     if [ "$status" -eq 1 ]; then fault "$2: $why, where a release has a file of at most $3 bytes"
     elif [ "$status" -eq 3 ]; then fail "cannot read $2: run verify as a user who can read $shown"
     elif [ "$status" -ne 0 ]; then fail "could not read $2 in $shown"; fi
     return "$status"
 }
-# Ends where a fault was found, naming 20 at most, then VERDICT, with STATUS (1): judge VERDICT
+# Ends where a fault was found, naming 20 at most, then VERDICT: judge VERDICT [STATUS, or 1]
 judge() {
     [ -s "$work/faults" ] || return 0
     verdict=$1 awk 'NR <= 20 { print "release.sh: " substr($0, 1, 188) }
         END { if (NR > 20) print "release.sh: and", NR - 20, "more faults"
-            print "release.sh: " ENVIRON["verdict"] }' "$work/faults" >&2 && exit "${2:-1}"
+            print "release.sh: " ENVIRON["verdict"] }' "$work/faults" >&2; exit "${2:-1}"
 }
 # Each <NAME> of the record FILE into the array VALUES, a line a value: read_record FILE VALUES
 read_record() {
@@ -233,8 +233,8 @@ source_faults() {
         sed "/^release-debian.sh$/d; s|^src/|$2/|" | sort) |
         sed "s/^\t/lacks /; /^lacks /!s/^/adds /; s|^|$name |" >>"$work/faults"
 }
-# The release in FOLDER against the clone at HEAD, before any build; faults end it with 1 and
-# VERDICT: check_release FOLDER RECORD HEAD VALUES VERDICT
+# The release in FOLDER against the clone at HEAD, before any build; faults end it with VERDICT
+# (1; 2 for another form): check_release FOLDER RECORD HEAD VALUES VERDICT
 check_release() {
     local -n checked=$4
     local line commit tagged kind='' version
@@ -292,7 +292,7 @@ writable() {
 }
 # Builds HEAD and writes its release, each of the record's <NAME> by its name: make_release DIR
 make_release() {
-    local commit version record files=() name line
+    local commit version record files=() name line dates sums
     # shellcheck disable=SC2034 # made: the record's values, as check_release reads them
     local -A made=() given=()
     if [ "$arch" != amd64 ]; then fail "this machine is $arch: a release is made on amd64"; fi
@@ -307,19 +307,19 @@ make_release() {
     mapfile -t files < <(downloads "$version") && writable "$1"
     debian make "${archives[@]}" || fail "mmdebstrap could not make the Debian (HACKING.md says" \
         "what it needs), or the build in it or its tests failed"
+    dates=$(for name in "${suites[@]}"; do sed -n "s/^$name: //p" "$work/out/dates"; done)
+    sums=$(for name in "${files[@]}"; do echo "$(sum_size "$work/out/$name") $name"; done)
     given=([Version]=$version [Commit]=$commit [Commit-Date]=$(dated '%cI (%ct)' "$commit")
-        [Build-Date]=$(date -u -R) [Build-Architecture]=$arch [Package]=$(<"$work/out/packages")
-        [Archive-Date]=$(for name in "${suites[@]}"; do sed -n "s/^$name: //p" "$work/out/dates"
-        done) [Sum]=$(for name in "${files[@]}"; do echo "$(sum_size "$work/out/$name") $name"
-        done))
-    for line in "${layout[@]}"; do # each <NAME>, the next of given[NAME]'s lines
+        [Build-Date]=$(date -u -R) [Build-Architecture]=$arch [Archive-Date]=$dates$'\n'
+        [Sum]=$sums$'\n')
+    for line in "${layout[@]}"; do # each <NAME>, the next line of given[NAME], none once used up
         name=${line#*<} && name=${name%>}
         if [ "$name" != "$line" ]; then
             line=${line%%<*}${given[$name]%%$'\n'*} && given[$name]=${given[$name]#*$'\n'}
         fi
         echo "$line"
     done >"$work/out/$record"
-    printf '%s\n' "${given[Package]}" | sed 's/^/ /; $!s/$/,/' >>"$work/out/$record"
+    sed 's/^/ /; $!s/$/,/' "$work/out/packages" >>"$work/out/$record"
     check_release "$work/out" "$record" "$commit" made \
         "make would write a release that verify refuses; nothing was written"
     files+=("${files[@]/%/.sha256}" "$record")
@@ -369,7 +369,7 @@ verify_release() {
     done
     if [ -s "$work/faults" ] && staged /var/tmp/remade.XXXXXX "${names[@]}" packages; then
         name=cmp\ -l && if command -v diffoscope >/dev/null; then name=diffoscope; fi
-        echo "release.sh: made again, kept in $stage: $name $shown/NAME $stage/NAME" >&2 && stage=''
+        echo "release.sh: made again, kept in $stage: $name $shown/NAME $stage/NAME" >&2; stage=''
     fi
     judge "the release in $shown does not hold"
     name=$(tags "${found[Commit]}")
