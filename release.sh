@@ -55,7 +55,7 @@ layout=("Format: 1.0" "Source: Untitled3" "Version: <Version>" "Commit: <Commit>
     " <Sum>" "Installed-Build-Depends:") # & is the suite
 declare -A pattern=([Version]='[0-9]+(\.[0-9]+)*' [Commit]='[0-9a-f]{40}'
     [Commit-Date]='[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}[+-][0-9]{2}:[0-9]{2} \([0-9]+\)'
-    [Build-Date]="$rfc \+0000" [Build-Architecture]='[a-z0-9][a-z0-9-]*'
+    [Build-Date]="$rfc \+0000" [Build-Architecture]=amd64
     [Archive-Date]="$rfc UTC" [Sum]='[0-9a-f]{64} [0-9]+ [!-~]+'
     [Package]='[a-z0-9][a-z0-9+.-]+:[a-z0-9-]+ \(= [0-9]([A-Za-z0-9.+~:-]*[A-Za-z0-9~])?\)')
 # Who writes DIR (under sudo, the sudo user), and who reads the clone with git: its owner.
@@ -100,11 +100,11 @@ interrupted() {
 # shellcheck disable=SC2064 # the signal's name, fixed now
 for signal in INT TERM HUP; do trap "interrupted $signal" "$signal"; done
 fault() { echo "$*" >>"$work/faults"; }
-dated() { repo log -1 --no-show-signature --format="$1" "$2"; } # dated FORMAT COMMIT
+dated() { repo log -1 --no-show-signature --encoding=UTF-8 --format="$1" "$2"; } # FORMAT COMMIT
 sum_size() { echo "$(sha256sum <"$1" | cut -c1-64) $(stat -c %s "$1")"; } # sum_size FILE
 downloads() { printf "Untitled3-$1-%s\n" win64.zip Linux.tar.gz Source.tar.gz; } # ... VERSION
 seconds() { [[ $1 =~ ^$rfc\ (\+0000|UTC)$ ]] && # a date as make writes it: seconds DATE
-    [ "$(date -u -d "$1" '+%a, %d %b %Y %T')" = "${1% *}" ] && date -d "$1" +%s; }
+    [ "$(date -u -d "$1" '+%a, %d %b %Y %T' 2>&1)" = "${1% *}" ] && date -d "$1" +%s; }
 tags() { # the tags that name COMMIT, however deeply nested: tags COMMIT
     repo for-each-ref --format='%(refname)^{commit} %(refname:strip=2)' refs/tags |
         repo cat-file --batch-check='%(objectname) %(rest)' |
@@ -137,7 +137,7 @@ debian() {
         --customize-hook="sync-out /out $work/out" -- "$suite" /dev/null "${@:2}" \
         </dev/null >"$work/log" 2>&1 &
     set +m && wait $! || status=$?
-    if [ "$status" -ne 0 ]; then grep -v '^I: ' "$work/log" | cut -c 1-200 >&2; fi
+    if [ "$status" -ne 0 ]; then awk '!/^I: / && n++ < 20' "$work/log" | cut -c 1-200 >&2; fi
     return "$status"
 }
 # DIR/NAME, opened once, through no link and waiting on no FIFO, into $work/got if a regular
@@ -156,12 +156,12 @@ read_in() {
     elif [ "$status" -ne 0 ]; then fail "could not read $2 in $shown"; fi
     return "$status"
 }
-# Ends where a fault was found, naming 20 at most, then VERDICT: judge VERDICT [STATUS, or 1]
+# Ends with STATUS where a fault was found, naming 20 at most, then VERDICT: judge STATUS VERDICT...
 judge() {
     [ -s "$work/faults" ] || return 0
-    verdict=$1 awk 'NR <= 20 { print "release.sh: " substr($0, 1, 188) }
+    verdict=${*:2} awk 'NR <= 20 { gsub(/[^ -~]/, "?"); print "release.sh: " substr($0, 1, 188) }
         END { if (NR > 20) print "release.sh: and", NR - 20, "more faults"
-            print "release.sh: " ENVIRON["verdict"] }' "$work/faults" >&2; exit "${2:-1}"
+            print "release.sh: " ENVIRON["verdict"] }' "$work/faults" >&2; exit "$1"
 }
 # Each <NAME> of the record FILE into the array VALUES, a line a value: read_record FILE VALUES
 read_record() {
@@ -218,11 +218,11 @@ check_values() {
 # The source package's members, read within bounds, against the commit's: source_faults FILE TOP
 source_faults() {
     local name=${1##*/} status=0 why="not a .tar.gz that can be read"
-    if ! gzip -dc <"$1" | head -c $((64 << 20 | 1)) >"$work/source.tar"; then
+    if ! gzip -dc <"$1" 2>/dev/null | head -c $((64 << 20 | 1)) >"$work/source.tar"; then
         if [ "$(stat -c %s "$work/source.tar")" -gt $((64 << 20)) ]; then why="over 64 MiB"; fi
         fault "$name: $why" && return
     fi
-    tar -tf "$work/source.tar" --quoting-style=escape 2>/dev/null | head -n 10001 |
+    tar -t --quoting-style=escape <"$work/source.tar" 2>/dev/null | head -n 10001 | # no unpacking
         cut -c 1-4097 >"$work/members" || status=${PIPESTATUS[0]}
     if ! awk -v name="$name" 'NR > 10000 { print name ": more than 10,000 members"; exit 1 }
         length($0) > 4096 { print name ": a name of more than 4,096 bytes: " $0; exit 1 }
@@ -244,29 +244,30 @@ check_release() {
         if [ -n "$line" ]; then fault "$2, line $line: not printable ASCII, or over 200 bytes"
         elif [ -n "$(tail -c 1 -- "$work/got/$2")" ]; then fault "$2: no newline at its end"; fi
     fi
-    judge "$5"
+    judge 1 "$5"
     read_record "$work/got/$2" "$4"
     commit=${checked[Commit]} tagged=$(tags "$3")
-    if grep -s ", where make writes '" "$work/faults" >"$work/forms" && [ "$commit" != "$3" ]; then
-        mv "$work/forms" "$work/faults" && judge "HEAD's release.sh writes records of another" \
-            "form: check out the release's tag, then verify again; nothing was built: no verdict" 2
+    if grep -s ", where make writes '" "$work/faults" >"$work/forms" && [ -z "$tagged" ] &&
+        [ "$commit" != "$3" ]; then # that of the release.sh that made it, perhaps
+        mv "$work/forms" "$work/faults" && judge 2 "HEAD's release.sh writes records of another" \
+            "form: check out the release's tag, then verify again; nothing was built: no verdict"
     fi
     [ -z "$tagged" ] || [ "$commit" = "$3" ] ||
         fault "the clone is at $3, tagged $tagged, and the record names $commit: not the release"
     if [[ $commit =~ ^[0-9a-f]{40}$ ]]; then kind=$(repo cat-file -t "$commit" 2>/dev/null) || :; fi
     if [ -n "$kind" ] && [ "$kind" != commit ]; then fault "$2: Commit names a $kind"; fi
-    judge "$5"
+    judge 1 "$5"
     if [ -z "$kind" ] || [ -z "$(repo for-each-ref --count=1 --contains "$commit")" ]; then
-        fail "no branch or tag of the clone $clone reaches the record's commit $commit: fetch" \
-            "them (git fetch --tags origin), then verify again; nothing was built: no verdict"
+        fail "no branch or tag of the clone reaches the record's commit: fetch them (git fetch" \
+            "--tags origin), then verify again; nothing was built: no verdict"
     fi
     sources "$commit" && version=$(<"$work/version")
     if [ -z "$version" ]; then fault "commit $commit sets no version: it makes no release"; fi
-    judge "$5"
+    judge 1 "$5"
     check_values "$1" "$2" "$4" "$version"
     line=Untitled3-$version-Source
     if [ -s "$work/got/$line.tar.gz" ]; then source_faults "$work/got/$line.tar.gz" "$line"; fi
-    judge "$5"
+    judge 1 "$5"
 }
 # A new folder of the writer's alone, $stage, holding FILE... of $work/out: staged TEMPLATE FILE...
 staged() {
@@ -360,9 +361,8 @@ verify_release() {
         fail "mmdebstrap could not make the record's Debian (HACKING.md says what it needs), or" \
             "build in it: no verdict"
     fi
-    if ! diff <(echo "${found[Package]}") "$work/out/packages" | cut -c 1-200 >&2; then
-        fault "the Debian made of the record's packages holds others (< the record, > made)"
-    fi
+    comm -3 <(echo "${found[Package]}") "$work/out/packages" | # a package that differs, a fault
+        sed 's/^\t/the Debian holds /; /^the Debian/!s/^/the Debian lacks /' >>"$work/faults"
     mapfile -t names < <(downloads "${found[Version]}")
     for name in "${names[@]}"; do
         cmp -s "$work/got/$name" "$work/out/$name" || fault "$name: made again, it differs"
@@ -371,7 +371,7 @@ verify_release() {
         name=cmp\ -l && if command -v diffoscope >/dev/null; then name=diffoscope; fi
         echo "release.sh: made again, kept in $stage: $name $shown/NAME $stage/NAME" >&2; stage=''
     fi
-    judge "the release in $shown does not hold"
+    judge 1 "the release in $shown does not hold"
     name=$(tags "${found[Commit]}")
     echo "release.sh: the release in $shown holds, made again from commit ${found[Commit]}" \
         "(${name:+tagged }${name:-which no tag names}) in the Debian of its record, byte for byte"
