@@ -243,12 +243,10 @@ release_refusals() (
         date -u -d '1 hour ago' '+bookworm: %a, %d %b %Y %T UTC' |
         sed 'p; s/:/-updates:/; p; s/-updates/-security/' >"$stub/debian/dates" &&
         printf '%s\n' 'cmake:amd64 (= 3.25.1-1)' 'zip:amd64 (= 3.0-13)' >"$stub/debian/packages" || exit 1
-    cat >"$stub/bin/mmdebstrap" <<'STUB' && chmod +x "$stub/bin/mmdebstrap" || exit 1
-#!/bin/sh
-# Stands in for mmdebstrap: copies the Debian's work beside it into the folder of sync-out.
-for arg; do case $arg in --customize-hook=sync-out*) out=${arg##* } ;; esac; done
-mkdir -p "$out" && cp "${0%/*}"/../debian/* "$out/" && echo built >>"${0%/*}/../built"
-STUB
+    # shellcheck disable=SC2016 # the stand-in's own code, which copies into sync-out's folder
+    printf '%s\n' '#!/bin/sh' 'for a; do case $a in *=sync-out*) out=${a##* } ;; esac; done' \
+        'mkdir -p "$out" && cp "${0%/*}"/../debian/* "$out/" && echo >>"${0%/*}/../built"' \
+        >"$stub/bin/mmdebstrap" && chmod +x "$stub/bin/mmdebstrap" || exit 1
     export PATH=$stub/bin:$PATH
     "$copy/release.sh" make 2>/dev/null && status=0 || status=$?
     if [ "$status" -ne 2 ]; then echo "release.sh make: status $status for a usage error"; exit 1; fi
@@ -265,9 +263,7 @@ STUB
         if [ "$status" -ne "$1" ] || ! grep -q "$2" "$tmp/log" || [ -e "$stub/built" ] ||
             grep -qv '^release.sh: ' "$tmp/log" || [ "$(wc -l <"$tmp/log")" -gt 22 ] ||
             [ "$(wc -L <"$tmp/log")" -gt 200 ]; then
-            cat "$tmp/log"
-            echo "verify with $3: status $status, not $1 with '$2' in 22 short lines of its own," \
-                "nothing built"
+            cat "$tmp/log" && echo "verify with $3: not $1 and '$2' in 22 lines of its own, unbuilt"
             exit 1
         fi
     }
