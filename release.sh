@@ -137,7 +137,7 @@ debian() {
         --customize-hook="sync-out /out $work/out" -- "$suite" /dev/null "${@:2}" \
         </dev/null >"$work/log" 2>&1 &
     set +m && wait $! || status=$?
-    if [ "$status" -ne 0 ]; then awk '!/^I: / && n++ < 20' "$work/log" | cut -c 1-200 >&2; fi
+    if [ "$status" -ne 0 ]; then sed '/^I: /d' "$work/log" | tail -n 20 | cut -c 1-200 >&2; fi
     return "$status"
 }
 # DIR/NAME, opened once, through no link and waiting on no FIFO, into $work/got if a regular
