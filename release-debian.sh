@@ -7,6 +7,7 @@ set -eu -o pipefail && export LC_ALL=C
 [[ ${1-} =~ ^[0-9]+$ && $# -le 2 && ${2-test} = test ]] ||
     { echo "usage: release-debian.sh ID [test]" >&2; exit 2; }
 fail() { echo "release.sh: $*" >&2; exit 1; }
+trap "runuser -u dev -- bash -c 'kill -KILL -1' 2>/dev/null || :" EXIT # none of dev's left (Wine's)
 as_dev() { runuser -u dev -- env -i -C /home/dev/src HOME=/home/dev PATH=/usr/bin:/bin "$@"; }
 mkdir /out
 for list in /var/lib/apt/lists/*_InRelease; do # apt took none dated ahead of the clock
