@@ -221,7 +221,8 @@ newline_folder() { # a second top folder, named "TOP\nTOP", with a CMakeLists.tx
     tar -xzf "$source" -C x && tar -czf "$source" -C x . && rm -rf x && replaced "$source"
 }
 many_members() { # 10,001 members of one name
-    touch x && seq 10001 | sed 's/.*/x/' | tar -czf ./*-Source.tar.gz -T - && replaced "$(echo *-Source.tar.gz)"
+    touch x && seq 10001 | sed 's/.*/x/' | tar -czf ./*-Source.tar.gz -T - && rm x &&
+        replaced "$(echo *-Source.tar.gz)"
 }
 nul_archive() { printf '/^Build-Archives:$/a\\\n deb http://127.0.0.1/x bookworm main\\x00\n' | sed -i -f - ./*.buildinfo; }
 esc_commit() { sed -i 's/^Commit: .*/&\r\x1b[2K\x1b[8m/' ./*.buildinfo; }
@@ -230,6 +231,8 @@ zip_link() { local zip; zip=$(echo *.zip) && mv "$zip" ../zip && ln -s ../zip "$
 future_build() { sed -i "s/^Build-Date: .*/Build-Date: $(date -u -R -d '1 day')/" ./*.buildinfo; }
 tuesday() { sed -i 's/^Build-Date: .*/Build-Date: Tue, 01 Jan 2024 00:00:00 +0000/' ./*.buildinfo; }
 big_source() { head -c 1048577 /dev/zero >"$(echo *-Source.tar.gz)"; }
+bzip2_inside() { gzip -dc ./*-Source.tar.gz | bzip2 | gzip >x && mv x ./*-Source.tar.gz; }
+setup_exe() { echo MZ >"$(echo *-win64.zip | sed 's/zip$/setup.exe/')"; }
 
 # release.sh with a stand-in mmdebstrap first on PATH, which gives back the downloads above, an
 # archive's dates and two packages as its Debian's: make writes a release of the work tree,
@@ -278,6 +281,8 @@ release_refusals() (
     plant 2 "clock is behind the record's Build-Date" future_build
     plant 1 "Build-Date before the commit's" tuesday
     plant 1 'Source.tar.gz: more than 1048576 bytes' big_source
+    plant 1 'Source.tar.gz: not a .tar.gz that can be read' bzip2_inside
+    plant 1 'a file that no release holds: Untitled3-.*-win64.setup.exe' setup_exe
 )
 
 check default workflow default

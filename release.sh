@@ -39,6 +39,7 @@ self=$(realpath -- "$0") dir=$(realpath -ms -- "$2") && here=${self%/*}
 shown=$(printable "$dir") clone=$(printable "$here") stage='' tmpdir=/var/tmp
 cd / # mmdebstrap cleans up only from a folder that it can read
 arch=$(dpkg --print-architecture 2>/dev/null) || arch=unknown
+[ "$arch" = amd64 ] || fail "this machine is $arch: releases are made and made again on amd64"
 suite=bookworm # and its archives, as the record names them
 archives=("deb http://deb.debian.org/debian $suite main"
     "deb http://deb.debian.org/debian $suite-updates main"
@@ -85,10 +86,9 @@ command -v mmdebstrap >/dev/null || fail "no mmdebstrap: sudo apt-get install mm
 [ -s "$keyring" ] || fail "no $keyring: sudo apt-get install debian-archive-keyring"
 work=$(mktemp -d -p /var/tmp release.sh.XXXXXX) || fail "cannot make a work folder in /var/tmp"
 trap 'trap - ERR; set +e; if [ -n "$stage" ]; then "${writer[@]}" rm -rf -- "$stage"; fi
-    chmod -R u+rwX "$work" 2>/dev/null; rm -rf "$work"' EXIT
-# Debian's keys alone, where apt can read them; as root, the Debian where no other user can go.
-mkdir -m 755 "$work/keys" "$work/got" && cp -- "$keyring" "$work/keys/" && chmod 711 "$work"
-if [ "$me" = root ]; then tmpdir=$work/debian && mkdir -m 700 "$tmpdir"; fi
+    rm -rf --one-file-system "$work" "$work.keys"' EXIT
+mkdir -m 755 "$work.keys" && mkdir "$work/got" && cp -- "$keyring" "$work.keys/" # apt's, alone
+if [ "$me" = root ]; then tmpdir=$work/debian && mkdir -m 700 "$tmpdir"; fi # none but root's
 # Ends with 128 + the signal's number once mmdebstrap, in a process group of its own (set -m),
 # has ended what it started and removed its Debian (TERM: apt-get waits out INT): interrupted NAME
 interrupted() {
@@ -131,7 +131,7 @@ debian() {
         test='' options=(--variant=custom --include="$1" --aptopt='APT::Cmd::Pattern-Only "true"')
     fi # apt takes names, never patterns
     echo "=== a fresh Debian $suite, made by mmdebstrap" && set -m
-    TMPDIR=$tmpdir mmdebstrap --mode=unshare --keyring="$work/keys" --keyring=/dev/null \
+    TMPDIR=$tmpdir mmdebstrap --mode=unshare --keyring="$work.keys" --keyring=/dev/null \
         --skip=check/signed-by --customize-hook="tar-in $work/in.tar /" "${options[@]}" \
         --customize-hook="$run /release-debian.sh $dev_id $test" \
         --customize-hook="sync-out /out $work/out" -- "$suite" /dev/null "${@:2}" \
@@ -263,6 +263,9 @@ check_release() {
     fi
     sources "$commit" && version=$(<"$work/version")
     if [ -z "$version" ]; then fault "commit $commit sets no version: it makes no release"; fi
+    find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | awk 'NR == FNR { ours[$0]; next }
+        !($0 in ours) && n++ < 20 { print "a file that no release holds: " $0 }' <(echo "$2" &&
+        downloads "$version" | sed 'p; s/$/.sha256/') - >>"$work/faults"
     judge 1 "$5"
     check_values "$1" "$2" "$4" "$version"
     line=Untitled3-$version-Source
@@ -296,7 +299,6 @@ make_release() {
     local commit version record files=() name line dates sums
     # shellcheck disable=SC2034 # made: the record's values, as check_release reads them
     local -A made=() given=()
-    if [ "$arch" != amd64 ]; then fail "this machine is $arch: a release is made on amd64"; fi
     [ -z "$(repo status --porcelain --untracked-files=no)" ] ||
         fail "a release is made from the last commit alone: commit or stash your changes"
     commit=$(repo rev-parse --verify HEAD)
@@ -311,7 +313,7 @@ make_release() {
     dates=$(for name in "${suites[@]}"; do sed -n "s/^$name: //p" "$work/out/dates"; done)
     sums=$(for name in "${files[@]}"; do echo "$(sum_size "$work/out/$name") $name"; done)
     given=([Version]=$version [Commit]=$commit [Commit-Date]=$(dated '%cI (%ct)' "$commit")
-        [Build-Date]=$(date -u -R) [Build-Architecture]=$arch [Archive-Date]=$dates$'\n'
+        [Build-Date]=$(date -u -R) [Build-Architecture]=amd64 [Archive-Date]=$dates$'\n'
         [Sum]=$sums$'\n')
     for line in "${layout[@]}"; do # each <NAME>, the next line of given[NAME], none once used up
         name=${line#*<} && name=${name%>}
@@ -321,12 +323,12 @@ make_release() {
         echo "$line"
     done >"$work/out/$record"
     sed 's/^/ /; $!s/$/,/' "$work/out/packages" >>"$work/out/$record"
-    check_release "$work/out" "$record" "$commit" made \
-        "make would write a release that verify refuses; nothing was written"
     files+=("${files[@]/%/.sha256}" "$record")
     if ! staged "$1.XXXXXX" "${files[@]}" || ! "${writer[@]}" chmod 755 -- "$stage"; then
         fail "could not write the release beside $shown"
     fi
+    check_release "$stage" "$record" "$commit" made \
+        "make would write a release that verify refuses; nothing was written"
     trap '' INT TERM HUP # from here, all of it or none
     "${writer[@]}" mv -T -- "$stage" "$1" || fail "could not put the release into $shown"
     stage=''
@@ -345,8 +347,6 @@ verify_release() {
         "the release in $shown does not hold; nothing was built"
     [ "$(seconds "${found[Build-Date]}")" -le "$(date +%s)" ] ||
         fail "this machine's clock is behind the record's Build-Date; nothing was built: no verdict"
-    [ "${found[Build-Architecture]}" = "$arch" ] ||
-        fail "the release was made on another architecture; nothing was built: no verdict"
     wanted=$(sed -E 's/:[^ ]* \(= (.*)\)$/=\1/' <<<"${found[Package]}" | paste -sd ,)
     if [ ${#mirrors[@]} -eq 0 ]; then mirrors=("${archives[@]}"); fi
     if ! debian "$wanted" "${mirrors[@]}"; then
