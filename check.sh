@@ -243,7 +243,7 @@ release_refusals() (
     work_tree "$copy" && git -C "$copy" -c user.name=check -c user.email=check@invalid \
         commit -q --allow-empty -m "the work tree" || exit 1
     mkdir -p "$stub/bin" "$stub/debian" && cp build/{windows,release}/Untitled3-* "$stub/debian" &&
-        date -u -d '1 hour ago' '+bookworm: %a, %d %b %Y %T UTC' |
+        LC_ALL=C date -u -d '1 hour ago' '+bookworm: %a, %d %b %Y %T UTC' |
         sed 'p; s/:/-updates:/; p; s/-updates/-security/' >"$stub/debian/dates" &&
         printf '%s\n' 'cmake:amd64 (= 3.25.1-1)' 'zip:amd64 (= 3.0-13)' >"$stub/debian/packages" || exit 1
     # shellcheck disable=SC2016 # the stand-in's own code, which copies into sync-out's folder

@@ -23,10 +23,9 @@ if compgen -e | grep -qvxE 'PATH|PWD|SHLVL|SUDO_UID'; then # the script again, w
 fi
 set -eEu -o pipefail && shopt -s nullglob extglob
 umask 022 # the same files, whatever the caller's umask
-# git reads no settings or attributes of the host's or the user's.
 export LC_ALL=C GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null GIT_ATTR_NOSYSTEM=1 \
     GIT_NO_REPLACE_OBJECTS=1 GIT_CONFIG_COUNT=1 GIT_CONFIG_KEY_0=core.attributesFile \
-    GIT_CONFIG_VALUE_0=/dev/null
+    GIT_CONFIG_VALUE_0=/dev/null # git reads no settings or attributes of the host's or the user's
 if ! case ${1-}:$# in make:2 | verify:*) [ $# -ge 2 ] && [ -n "$2" ] ;; *) false ;; esac then
     echo "usage: ./release.sh make DIR | verify DIR [SOURCE...]" >&2; exit 2
 fi
@@ -100,7 +99,8 @@ interrupted() {
 # shellcheck disable=SC2064 # the signal's name, fixed now
 for signal in INT TERM HUP; do trap "interrupted $signal" "$signal"; done
 fault() { echo "$*" >>"$work/faults"; }
-dated() { repo log -1 --no-show-signature --encoding=UTF-8 --format="$1" "$2"; } # FORMAT COMMIT
+dated() { # a commit's date in FORMAT, UTC as +00:00, which git 2.4x writes Z: dated FORMAT COMMIT
+    repo log -1 --no-show-signature --encoding=UTF-8 --format="$1" "$2" | sed 's/Z (/+00:00 (/'; }
 sum_size() { echo "$(sha256sum <"$1" | cut -c1-64) $(stat -c %s "$1")"; } # sum_size FILE
 downloads() { printf "Untitled3-$1-%s\n" win64.zip Linux.tar.gz Source.tar.gz; } # ... VERSION
 seconds() { [[ $1 =~ ^$rfc\ (\+0000|UTC)$ ]] && # a date as make writes it: seconds DATE
