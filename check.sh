@@ -231,7 +231,7 @@ zip_link() { local zip; zip=$(echo *.zip) && mv "$zip" ../zip && ln -s ../zip "$
 future_build() { sed -i "s/^Build-Date: .*/Build-Date: $(date -u -R -d '1 day')/" ./*.buildinfo; }
 tuesday() { sed -i 's/^Build-Date: .*/Build-Date: Tue, 01 Jan 2024 00:00:00 +0000/' ./*.buildinfo; }
 big_source() { head -c 1048577 /dev/zero >"$(echo *-Source.tar.gz)"; }
-bzip2_inside() { gzip -dc ./*-Source.tar.gz | bzip2 | gzip >x && mv x ./*-Source.tar.gz; }
+gzip_inside() { gzip -dc ./*-Source.tar.gz | gzip | gzip >x && mv x ./*-Source.tar.gz; }
 setup_exe() { echo MZ >"$(echo *-win64.zip | sed 's/zip$/setup.exe/')"; }
 
 # release.sh with a stand-in mmdebstrap first on PATH, which gives back the downloads above, an
@@ -281,7 +281,7 @@ release_refusals() (
     plant 2 "clock is behind the record's Build-Date" future_build
     plant 1 "Build-Date before the commit's" tuesday
     plant 1 'Source.tar.gz: more than 1048576 bytes' big_source
-    plant 1 'Source.tar.gz: not a .tar.gz that can be read' bzip2_inside
+    plant 1 'Source.tar.gz: not a .tar.gz that can be read' gzip_inside
     plant 1 'a file that no release holds: Untitled3-.*-win64.setup.exe' setup_exe
 )
 
