@@ -85,8 +85,9 @@ command -v mmdebstrap >/dev/null || fail "no mmdebstrap: sudo apt-get install mm
 [ -s "$keyring" ] || fail "no $keyring: sudo apt-get install debian-archive-keyring"
 work=$(mktemp -d -p /var/tmp release.sh.XXXXXX) || fail "cannot make a work folder in /var/tmp"
 trap 'trap - ERR; set +e; if [ -n "$stage" ]; then "${writer[@]}" rm -rf -- "$stage"; fi
-    rm -rf --one-file-system "$work" "$work.keys"' EXIT
-mkdir -m 755 "$work.keys" && mkdir "$work/got" && cp -- "$keyring" "$work.keys/" # apt's, alone
+    rm -rf --one-file-system "$work" "${keys:-$work}"' EXIT
+keys=$(mktemp -d "$work.XXXXXX") || fail "cannot make a folder in /var/tmp" # apt's keys alone
+chmod 755 "$keys" && cp -- "$keyring" "$keys/"
 if [ "$me" = root ]; then tmpdir=$work/debian && mkdir -m 700 "$tmpdir"; fi # none but root's
 # Ends with 128 + the signal's number once mmdebstrap, in a process group of its own (set -m),
 # has ended what it started and removed its Debian (TERM: apt-get waits out INT): interrupted NAME
@@ -108,8 +109,7 @@ seconds() { [[ $1 =~ ^$rfc\ (\+0000|UTC)$ ]] && # a date as make writes it: seco
 tags() { # the tags that name COMMIT, however deeply nested: tags COMMIT
     repo for-each-ref --format='%(refname)^{commit} %(refname:strip=2)' refs/tags |
         repo cat-file --batch-check='%(objectname) %(rest)' |
-        awk -v commit="$1" '$1 == commit { print $2 }' | paste -sd ' '
-}
+        awk -v commit="$1" '$1 == commit { print $2 }' | paste -sd ' '; }
 # The commit's files, read past the clone's attributes, with their date and release-debian.sh,
 # root's own, in $work/in.tar; the commit's version in $work/version: sources COMMIT
 sources() {
@@ -131,7 +131,7 @@ debian() {
         test='' options=(--variant=custom --include="$1" --aptopt='APT::Cmd::Pattern-Only "true"')
     fi # apt takes names, never patterns
     echo "=== a fresh Debian $suite, made by mmdebstrap" && set -m
-    TMPDIR=$tmpdir mmdebstrap --mode=unshare --keyring="$work.keys" --keyring=/dev/null \
+    TMPDIR=$tmpdir mmdebstrap --mode=unshare --keyring="$keys" --keyring=/dev/null \
         --skip=check/signed-by --customize-hook="tar-in $work/in.tar /" "${options[@]}" \
         --customize-hook="$run /release-debian.sh $dev_id $test" \
         --customize-hook="sync-out /out $work/out" -- "$suite" /dev/null "${@:2}" \
@@ -140,7 +140,7 @@ debian() {
     if [ "$status" -ne 0 ]; then sed '/^I: /d' "$work/log" | tail -n 20 | cut -c 1-200 >&2; fi
     return "$status"
 }
-# DIR/NAME, opened once, through no link and waiting on no FIFO, into $work/got if a regular
+# DIR/NAME, opened once, through no link and waiting on no FIFO, into $work if a regular
 # file of at most LIMIT bytes; else a fault, or no verdict if unreadable: read_in DIR NAME LIMIT
 read_in() {
     local why status=0
@@ -150,7 +150,7 @@ read_in() {
         open(OUT, ">", $ARGV[2]) or exit 4; while ($got = sysread(IN, $buf, 65536)) {
             ($n += $got) <= $ARGV[1] or print("more than $ARGV[1] bytes"), unlink($ARGV[2]), exit 1;
             print OUT $buf or exit 4 }
-        defined $got && close OUT or exit 4' "$1/$2" "$3" "$work/got/$2") || status=$?
+        defined $got && close OUT or exit 4' "$1/$2" "$3" "$work/$2") || status=$?
     if [ "$status" -eq 1 ]; then fault "$2: $why, where a release has a file of at most $3 bytes"
     elif [ "$status" -eq 3 ]; then fail "cannot read $2: run verify as a user who can read $shown"
     elif [ "$status" -ne 0 ]; then fail "could not read $2 in $shown"; fi
@@ -207,11 +207,11 @@ check_values() {
     done <<<"${record[Package]}"
     for name in "${names[@]}"; do # each download and its .sha256, if they can be read
         line=${sums[i++]% *}
-        if read_in "$1" "$name" 1048576 && [ "$(sum_size "$work/got/$name")" != "$line" ]; then
+        if read_in "$1" "$name" 1048576 && [ "$(sum_size "$work/$name")" != "$line" ]; then
             fault "$name: not the sum and size of the record"
         fi
         read_in "$1" "$name.sha256" 1048576 || continue
-        printf '%s  %s\n' "${line% *}" "$name" | cmp -s - "$work/got/$name.sha256" ||
+        printf '%s  %s\n' "${line% *}" "$name" | cmp -s - "$work/$name.sha256" ||
             fault "$name.sha256: not the line that CPack writes for $name with the record's sum"
     done
 }
@@ -240,12 +240,12 @@ check_release() {
     local line commit tagged kind='' version
     if [[ $2 =~ [^\ -~] ]]; then fault "the record's name holds a byte that is not printable ASCII"
     elif read_in "$1" "$2" 65536; then
-        line=$(grep -anvxm1 '[ -~]\{0,200\}' "$work/got/$2" | cut -d: -f1) || [ $? -eq 1 ]
+        line=$(grep -anvxm1 '[ -~]\{0,200\}' "$work/$2" | cut -d: -f1) || [ $? -eq 1 ]
         if [ -n "$line" ]; then fault "$2, line $line: not printable ASCII, or over 200 bytes"
-        elif [ -n "$(tail -c 1 -- "$work/got/$2")" ]; then fault "$2: no newline at its end"; fi
+        elif [ -n "$(tail -c 1 -- "$work/$2")" ]; then fault "$2: no newline at its end"; fi
     fi
     judge 1 "$5"
-    read_record "$work/got/$2" "$4"
+    read_record "$work/$2" "$4"
     commit=${checked[Commit]} tagged=$(tags "$3")
     if grep -s ", where make writes '" "$work/faults" >"$work/forms" && [ -z "$tagged" ] &&
         [ "$commit" != "$3" ]; then # that of the release.sh that made it, perhaps
@@ -269,7 +269,7 @@ check_release() {
     judge 1 "$5"
     check_values "$1" "$2" "$4" "$version"
     line=Untitled3-$version-Source
-    if [ -s "$work/got/$line.tar.gz" ]; then source_faults "$work/got/$line.tar.gz" "$line"; fi
+    if [ -s "$work/$line.tar.gz" ]; then source_faults "$work/$line.tar.gz" "$line"; fi
     judge 1 "$5"
 }
 # A new folder of the writer's alone, $stage, holding FILE... of $work/out: staged TEMPLATE FILE...
@@ -365,7 +365,7 @@ verify_release() {
         sed 's/^\t/the Debian holds /; /^the Debian/!s/^/the Debian lacks /' >>"$work/faults"
     mapfile -t names < <(downloads "${found[Version]}")
     for name in "${names[@]}"; do
-        cmp -s "$work/got/$name" "$work/out/$name" || fault "$name: made again, it differs"
+        cmp -s "$work/$name" "$work/out/$name" || fault "$name: made again, it differs"
     done
     if [ -s "$work/faults" ] && staged /var/tmp/remade.XXXXXX "${names[@]}" packages; then
         name=cmp\ -l && if command -v diffoscope >/dev/null; then name=diffoscope; fi
