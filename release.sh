@@ -186,7 +186,7 @@ read_record() {
 # check_values FOLDER RECORD VALUES VERSION
 check_values() {
     local -n record=$3
-    local sums=() names=() built committed at line i=0 name prev='' on=${record[Build-Architecture]}
+    local sums=() names=() built committed at line i=0 name prev=''
     committed=$(dated '%cI (%ct)' "${record[Commit]}") && at=${committed##*\(} && at=${at%)}
     built=$(seconds "${record[Build-Date]}") || built=0
     if [ "$2" != "Untitled3-$4.buildinfo" ]; then fault "$2: not the name of $4's record"; fi
@@ -201,7 +201,7 @@ check_values() {
     [ "${sums[*]##* }" = "${names[*]}" ] ||
         fault "$2: Checksums-Sha256 lists ${sums[*]##* }, where a release lists ${names[*]}"
     while read -r name line; do # NAME:ARCH (= VERSION), each NAME once, in the order of NAME:ARCH
-        [[ $name > $prev && ${name%%:*} != "${prev%%:*}" && ${name#*:} == @(all|$on) ]] ||
+        [[ $name > $prev && ${name%%:*} != "${prev%%:*}" && ${name#*:} == @(all|amd64) ]] ||
             fault "$2: '$name $line', not each package once, in order, of all or the record's arch"
         prev=$name
     done <<<"${record[Package]}"
